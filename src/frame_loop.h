@@ -1,0 +1,28 @@
+#ifndef RINGWAVE_FRAME_LOOP_H_
+#define RINGWAVE_FRAME_LOOP_H_
+
+#include <SDL_video.h>
+
+#include <chrono>
+#include <cstdint>
+
+#include "effect/effect_params.h"
+#include "effect/ring_table.h"
+
+// The run is timed with a monotonic clock: wall-clock steps cannot distort the rate.
+using RunClock = std::chrono::steady_clock;
+
+// Runs frames as fast as they come until SDL reports a pending event (which is left in the
+// queue), then prints the frame-rate line. Each pass sets the palette, and draws and flips
+// only when the surface locks. Returns the exit status 0.
+int runFrameLoop(SDL_Surface* screen, const EffectParams& params, const RingTable& table,
+                 RunClock::time_point start);
+
+// Frames per second over a run: 0 when no frame was drawn or no time was measured, so the
+// result is always finite and never negative.
+double frameRate(std::int64_t frames, double elapsedSeconds);
+
+// Reads the end time and prints "Frame rate: %g frames/sec" for frames since start.
+void reportFrameRate(std::int64_t frames, RunClock::time_point start);
+
+#endif  // RINGWAVE_FRAME_LOOP_H_

@@ -1,0 +1,55 @@
+// ringwave: an interference pattern of three drifting ring fields over a cycling palette,
+// run until any key, button or quit request, then the average frame rate.
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "effect/compositor.h"
+#include "effect/effect_params.h"
+#include "effect/ring_table.h"
+#include "frame_loop.h"
+#include "video_flags.h"
+
+namespace {
+
+constexpr int kStartupFailure = 1;
+constexpr int kScreenDepth = 8;  // bits per pixel: palette indices
+
+// Sets the 320 x 200 x 8 mode with the flags the command line chose, and drops focus and
+// mouse-motion events so that they never end the run. Null (with SDL's message printed) when
+// the mode cannot be set.
+SDL_Surface* openScreen(char* const argv[]) {
+    const std::uint32_t flags = parseVideoFlags(argv);
+    SDL_Surface* screen = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenDepth, flags);
+    if (screen == nullptr) {
+        std::fprintf(stderr, "Couldn't initialize video mode: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    SDL_EventState(SDL_ACTIVEEVENT, SDL_IGNORE);
+    SDL_EventState(SDL_MOUSEMOTION, SDL_IGNORE);
+    return screen;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    (void)argc;
+    // Runs started in the same second share their speeds, and so their whole animation.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    const EffectParams params = drawEffectParams();
+    const RingTable* table = buildRingTable();  // exits with status 1 if out of memory
+
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+        return kStartupFailure;
+    }
+    std::atexit(SDL_Quit);
+
+    SDL_Surface* screen = openScreen(argv);
+    if (screen == nullptr) return kStartupFailure;
+
+    return runFrameLoop(screen, params, *table, RunClock::now());
+}

@@ -1,0 +1,125 @@
+#include <SDL_video.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "frame_loop.h"
+#include "snapshot_args.h"
+#include "video_flags.h"
+
+namespace {
+
+constexpr std::uint32_t kDefault = 0x20000000u;  // hardware palette only
+constexpr std::uint32_t kAll = 0xE0000001u;
+
+// Builds a null-terminated argv from the words, the program name first.
+std::uint32_t flagsFor(std::vector<std::string> words) {
+    std::vector<char*> argv;
+    std::string name = "ringwave";
+    argv.push_back(&name[0]);
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    return parseVideoFlags(argv.data());
+}
+
+}  // namespace
+
+TEST(VideoFlags, DefaultsToHardwarePalette) {
+    EXPECT_EQ(kDefault, flagsFor({}));
+    EXPECT_EQ(kDefault, static_cast<std::uint32_t>(SDL_HWPALETTE));
+}
+
+TEST(VideoFlags, EachWordAddsItsFlag) {
+    EXPECT_EQ(kDefault | 0x80000000u, flagsFor({"-fullscreen"}));
+    EXPECT_EQ(kDefault | 0x00000001u, flagsFor({"-hw"}));
+    EXPECT_EQ(kDefault | 0x40000000u, flagsFor({"-flip"}));
+}
+
+TEST(VideoFlags, AnyOrderAndRepeats) {
+    EXPECT_EQ(kAll, flagsFor({"-flip", "-hw", "-fullscreen"}));
+    EXPECT_EQ(kAll, flagsFor({"-hw", "-hw", "-fullscreen", "-flip", "-fullscreen", "-flip"}));
+    EXPECT_EQ(kAll, flagsFor({"junk", "-fullscreen", "", "-hw", "x", "-flip"}));
+}
+
+// Only the exact words count: case, extra dashes, trailing characters, prefixes, empty,
+// very long and non-UTF-8 words are ignored.
+TEST(VideoFlags, ExactWordsOnly) {
+    const std::vector<std::string> near = {
+        "-FULLSCREEN", "-Fullscreen", "--fullscreen", "-fullscreen ", "-fullscreenx",
+        "-HW", "--hw", "-hw=1", "hw", "-h", "-Flip", "--flip", "-flip\n", "flip",
+        "-fullscree", "-", "", std::string(100000, 'a'), std::string(5000, '-') + "hw",
+        "-hw\xff", "\xc3\x28-flip", "-fl\x80ip",
+    };
+    for (const std::string& word : near) {
+        EXPECT_EQ(kDefault, flagsFor({word})) << "word of length " << word.size();
+    }
+}
+
+// The program name is never taken as a word, even when it looks like one.
+TEST(VideoFlags, ProgramNameSkipped) {
+    std::string name = "-hw";
+    char* argv[] = {&name[0], nullptr};
+    EXPECT_EQ(kDefault, parseVideoFlags(argv));
+    char* empty[] = {nullptr};
+    EXPECT_EQ(kDefault, parseVideoFlags(empty));
+}
+
+// The rate is always finite and never negative: a run with no frames or no measured time
+// reports 0, and long runs with more frames than 32 bits hold still divide correctly.
+TEST(FrameRate, FiniteForEveryRun) {
+    EXPECT_EQ(0.0, frameRate(0, 0.0));
+    EXPECT_EQ(0.0, frameRate(0, 2.5));
+    EXPECT_EQ(0.0, frameRate(10, 0.0));
+    EXPECT_EQ(250.0, frameRate(500, 2.0));
+    EXPECT_EQ(2000.0, frameRate(1, 0.0005));
+    EXPECT_EQ(5e9, frameRate(5000000000LL, 1.0));
+    EXPECT_TRUE(std::isfinite(frameRate(1, 1e-300)));
+}
+
+TEST(SnapshotArgs, AcceptsSeedFrameOutput) {
+    const char* argv[] = {"ringwave-snapshot", "4294967295", "9007199254740992", "out.bmp"};
+    SnapshotRequest request{};
+    ASSERT_EQ(SnapshotCommand::kSnapshot, parseSnapshotArgs(4, argv, &request));
+    EXPECT_EQ(4294967295u, request.seed);
+    EXPECT_EQ(9007199254740992ull, request.frame);
+    EXPECT_STREQ("out.bmp", request.output);
+
+    const char* smallest[] = {"ringwave-snapshot", "0", "1", "a.bmp"};
+    ASSERT_EQ(SnapshotCommand::kSnapshot, parseSnapshotArgs(4, smallest, &request));
+    EXPECT_EQ(0u, request.seed);
+    EXPECT_EQ(1u, request.frame);
+}
+
+TEST(SnapshotArgs, RejectsEverythingElse) {
+    const std::vector<std::vector<const char*>> bad = {
+        {"s"},
+        {"s", "1", "1"},
+        {"s", "1", "1", "o.bmp", "extra"},
+        {"s", "4294967296", "1", "o.bmp"},
+        {"s", "1", "0", "o.bmp"},
+        {"s", "1", "9007199254740993", "o.bmp"},
+        {"s", "1", "99999999999999999999999", "o.bmp"},
+        {"s", "-1", "1", "o.bmp"},
+        {"s", "+1", "1", "o.bmp"},
+        {"s", "1", "-5", "o.bmp"},
+        {"s", " 1", "1", "o.bmp"},
+        {"s", "1x", "1", "o.bmp"},
+        {"s", "0x10", "1", "o.bmp"},
+        {"s", "", "1", "o.bmp"},
+        {"s", "1", "1.5", "o.bmp"},
+        {"s", "1", "1e3", "o.bmp"},
+        {"s", "1", "1", ""},
+        {"s", "--help", "1", "o.bmp"},
+    };
+    for (const auto& words : bad) {
+        SnapshotRequest request{};
+        EXPECT_EQ(SnapshotCommand::kUsageError,
+                  parseSnapshotArgs(static_cast<int>(words.size()), words.data(), &request))
+            << words.size() << " words, second: " << (words.size() > 1 ? words[1] : "");
+    }
+    const char* help[] = {"s", "--help"};
+    SnapshotRequest request{};
+    EXPECT_EQ(SnapshotCommand::kHelp, parseSnapshotArgs(2, help, &request));
+}
