@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages ringwave needs for the given purposes:
+#   deps.sh build   compiler, CMake and SDL 1.2 (enough to build and run the demo)
+#   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools
+#   deps.sh arm     the ARM cross compiler, qemu user-mode emulation and SDL's source tools
+# Installs only what is missing. Without root it prints the apt-get line to run and fails.
+set -euo pipefail
+
+packages=()
+for purpose in "$@"; do
+    case "$purpose" in
+    build) packages+=(build-essential cmake pkg-config libsdl1.2-dev) ;;
+    test)  packages+=(build-essential cmake pkg-config libsdl1.2-dev libgtest-dev
+                      libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime) ;;
+    arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
+                      libglib2.0-dev) ;;
+    *) echo "deps.sh: unknown purpose '$purpose' (build, test or arm)" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+# Unique, in the order first named.
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | awk '!seen[$0]++')
+
+if [ "$(id -u)" != 0 ]; then
+    echo "ringwave needs these Debian packages; as root, run:" >&2
+    echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q >&2
+apt-get install -y -q --no-install-recommends "${missing[@]}" >&2

@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# End-to-end checks of the shipped ringwave binary under SDL's dummy video driver.
+#   driver_e2e.sh CASE RINGWAVE SHIM
+# SHIM is the test-only LD_PRELOAD interposer that counts SDL calls and injects failures.
+set -u
+case_name=$1
+ringwave=$2
+shim=${3:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export SDL_VIDEODRIVER=dummy
+# Sanitizer builds: SDL's own allocations are not this program's leaks.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+
+fail() { echo "FAIL: $*" >&2; [ -f "$work/out" ] && sed 's/^/  stdout: /' "$work/out" >&2;
+         [ -f "$work/err" ] && sed 's/^/  stderr: /' "$work/err" >&2; exit 1; }
+
+# Value of one counter in the shim's report.
+counter() { awk -v k="$1" '$1 == k { print $2 }' "$work/report"; }
+
+expect_counter() {
+    local got; got=$(counter "$1")
+    [ "$got" = "$2" ] || fail "$1: expected $2, got '$got'"
+}
+
+# stdout must be exactly the progress line and one frame-rate line; prints the rate.
+check_report_lines() {
+    [ "$(wc -l < "$work/out")" -eq 2 ] || fail "expected two stdout lines"
+    [ "$(sed -n 1p "$work/out")" = "Precalculating table..." ] || fail "first line"
+    local line rate; line=$(sed -n 2p "$work/out")
+    rate=$(printf '%s\n' "$line" | sed -n 's/^Frame rate: \(.*\) frames\/sec$/\1/p')
+    [ -n "$rate" ] || fail "rate line malformed: $line"
+    case "$rate" in *inf*|*nan*) fail "rate not finite: $rate";; esac
+    printf '%s\n' "$rate"
+}
+
+expect_positive_rate() {
+    local rate; rate=$(check_report_lines) || exit 1
+    awk -v r="$rate" 'BEGIN { exit !(r + 0 > 0) }' || fail "rate not positive: $rate"
+}
+
+# Runs ringwave with the shim, stopped by the shim after $1 polls; extra environment follows.
+run_shimmed() {
+    local polls=$1; shift
+    timeout 60 env "$@" RWSHIM_STOP_AFTER_POLLS="$polls" RWSHIM_REPORT="$work/report" \
+        LD_PRELOAD="$shim" "$ringwave" > "$work/out" 2> "$work/err" < /dev/null
+}
+
+# Starts ringwave in the background with default signal dispositions (a background job of a
+# script starts with SIGINT ignored), waits until SDL has installed its handler for the
+# given signal and the loop has run a while, then sends it. Echoes the exit status.
+run_and_signal() {
+    local sig=$1 bit=$2
+    env --default-signal=INT,TERM "$ringwave" > "$work/out" 2> "$work/err" < /dev/null &
+    local pid=$! caught=0
+    for _ in $(seq 600); do
+        local mask; mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$pid/status" 2>/dev/null) || break
+        [ -n "$mask" ] || break
+        if (( (16#$mask >> (bit - 1)) & 1 )); then caught=1; break; fi
+        sleep 0.1
+    done
+    [ "$caught" = 1 ] || { kill -KILL "$pid" 2>/dev/null; fail "no handler for signal $sig"; }
+    sleep 0.5
+    kill -"$sig" "$pid"
+    local status=0
+    wait "$pid" || status=$?
+    echo "$status"
+}
+
+case "$case_name" in
+sigint|sigterm)
+    sig=INT; bit=2
+    [ "$case_name" = sigterm ] && { sig=TERM; bit=15; }
+    status=$(run_and_signal "$sig" "$bit") || exit 1
+    [ "$status" = 0 ] || fail "exit status $status after SIG$sig"
+    [ ! -s "$work/err" ] || fail "unexpected stderr"
+    expect_positive_rate
+    ;;
+no-video-driver)
+    SDL_VIDEODRIVER=nosuchdriver timeout 60 "$ringwave" > "$work/out" 2> "$work/err"
+    status=$?
+    [ "$status" = 1 ] || fail "exit status $status"
+    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout"
+    grep -qx "Couldn't initialize SDL: .\+" "$work/err" || fail "stderr"
+    [ "$(wc -l < "$work/err")" -eq 1 ] || fail "one stderr line expected"
+    ;;
+video-mode-fails)
+    run_shimmed 100 RWSHIM_FAIL_VIDEOMODE=1; status=$?
+    [ "$status" = 1 ] || fail "exit status $status"
+    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout"
+    [ "$(cat "$work/err")" = "Couldn't initialize video mode: injected video mode failure" ] ||
+        fail "stderr"
+    expect_counter sdl_init 1
+    expect_counter sdl_quit 1     # the exit hook shuts SDL down on this path
+    expect_counter polls 0
+    ;;
+table-alloc-fails)
+    run_shimmed 100 RWSHIM_FAIL_TABLE_ALLOC=1; status=$?
+    [ "$status" = 1 ] || fail "exit status $status"
+    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout"
+    [ "$(cat "$work/err")" = "Out of memory" ] || fail "stderr"
+    expect_counter sdl_init 0     # SDL is never touched
+    expect_counter video_calls 0
+    ;;
+locks-fail)
+    # Every pass counts as a frame and sets the palette, but nothing is drawn or flipped.
+    run_shimmed 201 RWSHIM_FAIL_LOCK=1; status=$?
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_positive_rate
+    expect_counter locks 200
+    expect_counter lock_failures 200
+    expect_counter set_colors 200
+    expect_counter unlocks 0
+    expect_counter flips 0
+    ;;
+frame-pass)
+    # 300 frames: each pass one palette of 256 colours, one lock, one unlock, one flip, and
+    # no heap allocation anywhere inside the loop.
+    run_shimmed 301; status=$?
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_positive_rate
+    expect_counter polls 301
+    expect_counter set_colors 300
+    expect_counter set_colors_other 0
+    expect_counter locks 300
+    expect_counter unlocks 300
+    expect_counter flips 300
+    expect_counter loop_allocs 0
+    expect_counter video_flags 0x20000000
+    expect_counter sdl_quit 1
+    ;;
+pending-at-start)
+    # An event already pending: no frame drawn, and the rate is 0, never inf or nan.
+    run_shimmed 1; status=$?
+    [ "$status" = 0 ] || fail "exit status $status"
+    [ "$(check_report_lines)" = 0 ] || fail "rate should be 0"
+    expect_counter set_colors 0
+    ;;
+one-frame)
+    run_shimmed 2; status=$?
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_positive_rate
+    expect_counter flips 1
+    ;;
+flags)
+    # The words reach SDL_SetVideoMode as flags; anything else is ignored without a word.
+    env RWSHIM_STOP_AFTER_POLLS=3 RWSHIM_REPORT="$work/report" LD_PRELOAD="$shim" \
+        "$ringwave" -flip junk -HW -hw --fullscreen -fullscreen -flip > "$work/out" 2> "$work/err"
+    [ $? = 0 ] || fail "exit status"
+    [ ! -s "$work/err" ] || fail "unexpected stderr"
+    expect_counter video_flags 0xe0000001
+    env RWSHIM_STOP_AFTER_POLLS=3 RWSHIM_REPORT="$work/report" LD_PRELOAD="$shim" \
+        "$ringwave" -Flip -hw= "$(printf '\xff\xfe')" "" "$(head -c 70000 /dev/zero | tr '\0' x)" \
+        > "$work/out" 2> "$work/err"
+    [ $? = 0 ] || fail "exit status with odd words"
+    [ ! -s "$work/err" ] || fail "unexpected stderr"
+    expect_counter video_flags 0x20000000
+    ;;
+*)
+    fail "unknown case $case_name"
+    ;;
+esac
+echo "ok: $case_name"
