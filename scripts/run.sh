@@ -5,12 +5,18 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" build
-cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release \
-      -DRINGWAVE_BUILD_TESTS=OFF > /dev/null
-cmake --build "$root/build/release" --target ringwave -j "$(nproc)" > /dev/null
+build="$root/build/release"
+mkdir -p "$build"
+# Quiet when all is well; the whole log when the build fails.
+if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_BUILD_TESTS=OFF &&
+       cmake --build "$build" --target ringwave -j "$(nproc)"; } > "$build/build.log" 2>&1; then
+    cat "$build/build.log" >&2
+    echo "ringwave: the build failed (log above)" >&2
+    exit 1
+fi
 
 if [ -z "${SDL_VIDEODRIVER:-}" ] && [ -z "${DISPLAY:-}" ] && [ ! -e /dev/fb0 ]; then
     echo "ringwave: no display found; using SDL's dummy video driver (Ctrl-C stops it)" >&2
     export SDL_VIDEODRIVER=dummy
 fi
-exec "$root/build/release/ringwave" "$@"
+exec "$build/ringwave" "$@"
