@@ -9,7 +9,7 @@ build="$root/build/release"
 mkdir -p "$build"
 # Quiet when all is well; the whole log when the build fails.
 if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_BUILD_TESTS=OFF &&
-       cmake --build "$build" --target ringwave -j "$(nproc)"; } > "$build/build.log" 2>&1; then
+       cmake --build "$build" -j "$(nproc)"; } > "$build/build.log" 2>&1; then
     cat "$build/build.log" >&2
     echo "ringwave: the build failed (log above)" >&2
     exit 1
