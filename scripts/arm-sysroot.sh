@@ -38,11 +38,30 @@ apt_retry() {
 # deb-src entry may only need an apt-get update; otherwise this script adds its own.
 have_sdl_source() { apt-cache showsrc libsdl1.2 2>/dev/null | grep -q '^Package: libsdl1.2$'; }
 deb_src_entry=/etc/apt/sources.list.d/ringwave-deb-src.sources
+# The archive apt already fetches bookworm's binary packages from: its sources come from the
+# same place.
+archive_uri() {
+    {
+        # deb822 stanzas: Types, URIs and Suites lines, stanzas separated by blank lines.
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+            awk 'function done() { if (deb && suite && uri != "") print uri; deb = suite = 0; uri = "" }
+                 /^[ \t]*$/ { done(); next }
+                 $1 == "Types:" { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+                 $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == "bookworm") suite = 1 }
+                 $1 == "URIs:" { uri = $2 }
+                 END { done() }'
+        # One-line entries, options in brackets dropped.
+        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            sed -e 's/\[[^]]*\]//' | awk '$1 == "deb" && $3 == "bookworm" { print $2 }'
+    } | head -n 1
+}
 add_deb_src() {
-    echo "Adding a deb-src entry for bookworm main: $deb_src_entry" >&2
-    cat > "$deb_src_entry" <<'SOURCES'
+    local uri; uri=$(archive_uri) || true  # missing source files are no error here
+    [ -n "$uri" ] || { echo "arm-sysroot.sh: no bookworm entry in apt's sources" >&2; exit 1; }
+    echo "Adding a deb-src entry for bookworm main ($uri): $deb_src_entry" >&2
+    cat > "$deb_src_entry" <<SOURCES
 Types: deb-src
-URIs: http://deb.debian.org/debian
+URIs: $uri
 Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
