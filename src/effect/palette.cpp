@@ -117,8 +117,8 @@ std::uint64_t turnsOf(Decomposed x) {
     for (int a = 0; a < 2; ++a) {
         std::uint64_t carry = 0;
         for (int b = 0; b < 4; ++b) {
-            const std::uint64_t sum = std::uint64_t{halves[a]} * kTurnsPerRadian[3 - b] +
-                                      product[a + b] + carry;
+            const std::uint64_t sum =
+                std::uint64_t{halves[a]} * kTurnsPerRadian[3 - b] + product[a + b] + carry;
             product[a + b] = static_cast<std::uint32_t>(sum);
             carry = sum >> 32;
         }
@@ -201,14 +201,14 @@ void largePhaseWave(double phase, Decomposed p, std::uint64_t phaseTurns,
         }
         const std::uint64_t half = span >> 1;
         const bool up = rest > half || (rest == half && (kept & 1) != 0);
-        const std::int64_t error = up ? static_cast<std::int64_t>(span - rest)
-                                      : -static_cast<std::int64_t>(rest);
+        const std::int64_t error =
+            up ? static_cast<std::int64_t>(span - rest) : -static_cast<std::int64_t>(rest);
         const std::int64_t errorTurns =
             ((error >> drop) * static_cast<std::int64_t>(kTurnsPerRadian34)) >> (26 - drop);
-        const std::uint64_t turns = phaseTurns +
-                                    (static_cast<std::uint64_t>((kSectorStep * i) & (kSectors - 1))
-                                     << kSectorShift) +
-                                    static_cast<std::uint64_t>(errorTurns);
+        const std::uint64_t turns =
+            phaseTurns +
+            (static_cast<std::uint64_t>((kSectorStep * i) & (kSectors - 1)) << kSectorShift) +
+            static_cast<std::uint64_t>(errorTurns);
         const int byte = decidedByte(static_cast<int>(turns >> kSectorShift),
                                      sectorOffset(turns & kInSectorMask));
         wave[i] = byte >= 0 ? static_cast<std::uint8_t>(byte)
