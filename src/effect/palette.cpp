@@ -74,19 +74,20 @@ constexpr std::uint64_t kTwoPi29 = 0xc90fdaa2;           // round(2 pi * 2^29)
 constexpr double kPhaseLimit = 1125899906842624.0;  // 2^50
 // Below 2^21 the double sum u_i + p stays below 2^22, so it is within 2^-32 radians of the
 // real sum and that error is simply part of the bound. From 2^21 on, the ulp of p (up to
-// 0.03 radians) matters and the rounding of the sum is reproduced exactly.
+// 0.06 radians) matters and the rounding of the sum is reproduced exactly.
 constexpr double kRoundedSumPhase = 2097152.0;  // 2^21
 
-// How far the estimate of (sin(s) + 1) * 127 can be from the exact value, in the sine:
-//   sector table entries (rounded to 2^-30)                       2^-31 * 1.03 = 4.8e-10
-//   sine, cosine of the sector offset (series tail, truncations)  6.2e-10
-//   offset angle (turn -> radians, truncations)                   2.4e-10
-//   sum u_i + p as a turn (reduction 2^-63 turn, u_i 2.5e-15, rounding of the double sum
-//   either bounded by 2^-32 or reproduced to within 2^-32)        2.4e-10
-//   the library's sine (one ulp)                                  1.2e-16
-// in all 1.6e-9, 2.0e-7 after * 127; then 127 cos b and 127 sin b rounded to 2^-24 (6e-8),
-// the estimate truncated to 2^-32, and the two roundings of the double formula (6e-14):
-// below 2.7e-7 = 2^10.2 units of 2^-32. A margin of 2^12 units (9.5e-7) covers it 3.5 times.
+// How far the estimate of y = (sin(s) + 1) * 127 can be from the formula's value, in y:
+//   sector table entries, rounded to 2^-30          127 * 2^-31 * (cos b + sin b)  6.1e-8
+//   sin b, 1 - cos b of the sector offset (series tail 8e-11, five truncations)   1.2e-7
+//   127 cos b and 127 sin b truncated to 2^-24                  1.42 * 2^-24       8.5e-8
+//   the angle: offset turn -> radians 2.4e-10, the sum u_i + p as a turn 2.4e-10
+//   (reduction 2^-63 turn, u_i 2.5e-15, and the rounding of the double sum either
+//   bounded by 2^-32 or reproduced to within 2^-32)             127 * 4.8e-10      6.1e-8
+//   the estimate truncated to 2^-32; the library's sine (one ulp) and the two roundings
+//   of the formula after it                                                        3e-10
+// in all below 3.3e-7, or 1400 units of 2^-32. The margin, 4096 units (9.5e-7), leaves room
+// for a library sine off by up to 5e-9.
 constexpr std::uint32_t kMargin32 = 1u << 12;
 
 std::uint8_t exactChannelValue(double u, double phase) {
@@ -199,6 +200,8 @@ void largePhaseWave(double phase, Decomposed p, std::uint64_t phaseTurns,
             span = grid << 1;
             kept = whole >> 1;
         }
+        // Ties cannot actually occur (no u_i has more than 15 trailing zero bits in these
+        // units, and sigma >= 25), but would round to even as the hardware does.
         const std::uint64_t half = span >> 1;
         const bool up = rest > half || (rest == half && (kept & 1) != 0);
         const std::int64_t error =
