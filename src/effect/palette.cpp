@@ -68,7 +68,7 @@ constexpr std::array<std::int32_t, kSineTableSize> kSineTable = makeSineTable();
 // floor(2^128 / (2 pi)), most significant 32 bits first.
 constexpr std::uint32_t kTurnsPerRadian[4] = {0x28be60db, 0x9391054a, 0x7f09d5f4, 0x7d4d3770};
 constexpr std::uint64_t kTurnsPerRadian34 = 0xa2f9836e;  // floor(2^34 / (2 pi))
-constexpr std::uint64_t kTwoPi29 = 0xc90fdaa2;           // round(2 pi * 2^29)
+constexpr std::uint32_t kTwoPi29 = 0xc90fdaa2;           // round(2 pi * 2^29)
 
 // Phases the integer path takes: 0 <= p < 2^50 (the program's largest is about 3e14 < 2^49).
 constexpr double kPhaseLimit = 1125899906842624.0;  // 2^50
@@ -141,39 +141,54 @@ struct SectorOffset {
     std::int32_t sin127;
 };
 SectorOffset sectorOffset(std::uint64_t turns) {
+    // All quantities here fit 32 bits; each product is one 32 x 32 -> 64 multiply.
+    auto product = [](std::uint32_t x, std::uint32_t y) { return std::uint64_t{x} * y; };
     // b = 2 pi * turns < 0.0246 rad in units of 2^-32: (turns / 2^24) * round(2 pi * 2^29) / 2^37.
-    const std::uint64_t b = ((turns >> 24) * kTwoPi29) >> 37;
-    const std::uint64_t b2 = (b * b) >> 32;
-    const std::uint64_t b3 = (b2 * b) >> 32;
-    const std::uint64_t b4 = (b2 * b2) >> 32;
+    const std::uint32_t b = static_cast<std::uint32_t>(
+        product(static_cast<std::uint32_t>(turns >> 24), kTwoPi29) >> 37);
+    const std::uint32_t b2 = static_cast<std::uint32_t>(product(b, b) >> 32);
+    const std::uint32_t b3 = static_cast<std::uint32_t>(product(b2, b) >> 32);
+    const std::uint32_t b4 = static_cast<std::uint32_t>(product(b2, b2) >> 32);
     // sin b = b - b^3/6 (+ at most b^5/120 < 8e-11); 1 - cos b = b^2/2 - b^4/24 (+ < 3e-13).
-    const std::uint64_t sine = b - b3 / 6;
-    const std::uint64_t versine = b2 / 2 - b4 / 24;
-    return {static_cast<std::int32_t>((std::uint64_t{127} << 24) - ((127 * versine) >> 8)),
-            static_cast<std::int32_t>((127 * sine) >> 8)};
+    const std::uint32_t sine = b - b3 / 6;
+    const std::uint32_t versine = b2 / 2 - b4 / 24;
+    return {static_cast<std::int32_t>((127u << 24) -
+                                      static_cast<std::uint32_t>(product(127, versine) >> 8)),
+            static_cast<std::int32_t>(product(127, sine) >> 8)};
 }
 
-// The byte for the angle (sector j) + b, or -1 when the estimate is too close to an integer
-// to decide: (sin(j + b) + 1) * 127 = 127 + S_j * 127 cos b + C_j * 127 sin b, in 2^-32.
-int decidedByte(int sector, SectorOffset offset) {
+// The estimate of (sin(j + b) + 1) * 127 for the angle (sector j) + b, in units of 2^-32:
+// 127 + S_j * 127 cos b + C_j * 127 sin b.
+std::int64_t estimate(int sector, SectorOffset offset) {
     const std::int64_t s = kSineTable[sector];
     const std::int64_t c = kSineTable[sector + kSectors / 4];
-    const std::int64_t scaled =
-        ((s * offset.cos127 + c * offset.sin127) >> 22) + (std::int64_t{127} << 32);
-    const std::uint32_t fraction = static_cast<std::uint32_t>(scaled);
-    if (scaled < 0 || fraction - kMargin32 > ~(2 * kMargin32)) return -1;
-    return static_cast<int>(scaled >> 32);
+    return ((s * offset.cos127 + c * offset.sin127) >> 22) + (std::int64_t{127} << 32);
+}
+
+// The byte an estimate decides, or -1 when it is within the margin of an integer.
+int decidedByte(std::int64_t estimate) {
+    const std::uint32_t fraction = static_cast<std::uint32_t>(estimate);
+    if (estimate < 0 || fraction - kMargin32 > ~(2 * kMargin32)) return -1;
+    return static_cast<int>(estimate >> 32);
 }
 
 // Phases below 2^21: every entry has the offset of p within its sector and sits 3i sectors
-// further on, so one offset serves all 256 entries.
+// further on, so one offset serves all 256 entries. Entry i + 128 sits half a turn from
+// entry i, where the sine changes sign: 254 - (estimate for i) estimates it as well as the
+// table's own entries would (the negated entries are equally close to the sines there).
 void smallPhaseWave(double phase, std::uint64_t phaseTurns, std::uint8_t wave[kPaletteSize]) {
+    constexpr int kHalf = kPaletteSize / 2;
+    constexpr std::int64_t kTop = std::int64_t{254} << 32;
     const SectorOffset offset = sectorOffset(phaseTurns & kInSectorMask);
     int sector = static_cast<int>(phaseTurns >> kSectorShift);
-    for (int i = 0; i < kPaletteSize; ++i) {
-        const int byte = decidedByte(sector, offset);
+    for (int i = 0; i < kHalf; ++i) {
+        const std::int64_t value = estimate(sector, offset);
+        const int byte = decidedByte(value);
         wave[i] = byte >= 0 ? static_cast<std::uint8_t>(byte)
                             : exactChannelValue(kWaveAngles.u[i], phase);
+        const int opposite = decidedByte(kTop - value);
+        wave[i + kHalf] = opposite >= 0 ? static_cast<std::uint8_t>(opposite)
+                                        : exactChannelValue(kWaveAngles.u[i + kHalf], phase);
         sector = (sector + kSectorStep) & (kSectors - 1);
     }
 }
@@ -212,8 +227,8 @@ void largePhaseWave(double phase, Decomposed p, std::uint64_t phaseTurns,
             phaseTurns +
             (static_cast<std::uint64_t>((kSectorStep * i) & (kSectors - 1)) << kSectorShift) +
             static_cast<std::uint64_t>(errorTurns);
-        const int byte = decidedByte(static_cast<int>(turns >> kSectorShift),
-                                     sectorOffset(turns & kInSectorMask));
+        const int byte = decidedByte(
+            estimate(static_cast<int>(turns >> kSectorShift), sectorOffset(turns & kInSectorMask)));
         wave[i] = byte >= 0 ? static_cast<std::uint8_t>(byte)
                             : exactChannelValue(kWaveAngles.u[i], phase);
     }
