@@ -209,7 +209,7 @@ void largePhaseWave(double phase, Decomposed p, std::uint64_t phaseTurns,
         const std::uint64_t whole = p.mantissa + (units >> sigma);  // sum in g, rounded down
         std::uint64_t rest = units & (grid - 1);                    // remainder, 2^-56 units
         std::uint64_t span = grid;                                  // the sum's ulp
-        std::uint64_t kept = whole;                                 // its last mantissa bits
+        std::uint64_t kept = whole;  // the sum rounded down, in spans: its parity breaks ties
         if (whole >= nextBinade) {
             rest += (whole & 1) << sigma;
             span = grid << 1;
