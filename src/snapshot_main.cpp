@@ -33,8 +33,8 @@ SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
     const EffectParams params = drawEffectParams();
     const double t = static_cast<double>(request.frame);
 
-    SDL_Surface* image = SDL_CreateRGBSurface(SDL_SWSURFACE, kScreenWidth, kScreenHeight,
-                                              kScreenDepth, 0, 0, 0, 0);
+    SDL_Surface* image =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, kScreenWidth, kScreenHeight, kScreenDepth, 0, 0, 0, 0);
     if (image == nullptr) {
         *reason = SDL_GetError();
         return nullptr;
@@ -75,8 +75,9 @@ bool writeBmp(SDL_Surface* image, int fd, std::string* reason) {
     } else {
         *reason = SDL_GetError();
     }
+    // On disk before the rename makes it visible: whole even after a crash.
     errno = 0;
-    const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
+    const bool flushed = std::fflush(file) == 0 && !std::ferror(file) && fsync(fileno(file)) == 0;
     const int flushErrno = errno;
     const bool closed = std::fclose(file) == 0;
     if (ok && (!flushed || !closed)) {

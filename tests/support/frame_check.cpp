@@ -117,8 +117,8 @@ bool readScreen(const char* path, RgbImage* screen) {
         return false;
     }
     if (screen->width != kScreenWidth || screen->height != kScreenHeight) {
-        std::fprintf(stderr, "frame_check: screenshot is %d x %d, not 320 x 200\n",
-                     screen->width, screen->height);
+        std::fprintf(stderr, "frame_check: screenshot is %d x %d, not 320 x 200\n", screen->width,
+                     screen->height);
         return false;
     }
     return true;
@@ -144,8 +144,9 @@ int main(int argc, char* argv[]) {
         }
         return compareWithSnapshots(screen, pixels, colours);
     }
-    std::fputs("usage: frame_check find SEED MAXFRAME SCREEN.ppm\n"
-               "       frame_check screen SCREEN.ppm PIXELS.bmp PALETTE.bmp\n",
-               stderr);
+    std::fputs(
+        "usage: frame_check find SEED MAXFRAME SCREEN.ppm\n"
+        "       frame_check screen SCREEN.ppm PIXELS.bmp PALETTE.bmp\n",
+        stderr);
     return 2;
 }

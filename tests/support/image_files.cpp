@@ -23,7 +23,9 @@ bool readWhole(const std::string& path, std::vector<std::uint8_t>* bytes, std::s
     return true;
 }
 
-std::uint32_t le16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+std::uint32_t le16(const std::uint8_t* p) {
+    return p[0] | p[1] << 8;
+}
 std::uint32_t le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
@@ -55,8 +57,7 @@ bool readIndexedBmp(const std::string& path, IndexedImage* image, std::string* w
     const int rows = bottomUp ? height : -height;
     const std::size_t stride = (static_cast<std::size_t>(width) + 3) / 4 * 4;
     const std::size_t paletteStart = kFileHeaderBytes + infoSize;
-    if (paletteStart + 4 * colours > pixelOffset ||
-        pixelOffset + stride * rows > file.size()) {
+    if (paletteStart + 4 * colours > pixelOffset || pixelOffset + stride * rows > file.size()) {
         *why = "BMP file too short";
         return false;
     }

@@ -70,13 +70,13 @@ static int send_close(Display* display, Window window) {
 
 static int steal_focus(Display* display, Window window) {
     int screen = DefaultScreen(display);
-    Window other = XCreateSimpleWindow(display, RootWindow(display, screen), 400, 300, 100, 80,
-                                       0, BlackPixel(display, screen),
-                                       WhitePixel(display, screen));
+    Window other = XCreateSimpleWindow(display, RootWindow(display, screen), 400, 300, 100, 80, 0,
+                                       BlackPixel(display, screen), WhitePixel(display, screen));
     XSelectInput(display, other, StructureNotifyMask);
     XMapRaised(display, other);
     XEvent event;
-    do XNextEvent(display, &event); while (event.type != MapNotify);
+    do XNextEvent(display, &event);
+    while (event.type != MapNotify);
 
     XSetInputFocus(display, other, RevertToPointerRoot, CurrentTime);
     int ok = wait_for_focus(display, other);
