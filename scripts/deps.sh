@@ -12,7 +12,8 @@ for purpose in "$@"; do
     case "$purpose" in
     build) packages+=(build-essential cmake pkg-config libsdl1.2-dev) ;;
     test)  packages+=(build-essential cmake pkg-config libsdl1.2-dev libgtest-dev
-                      libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime) ;;
+                      libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime
+                      libx11-dev) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev) ;;
     *) echo "deps.sh: unknown purpose '$purpose' (build, test or arm)" >&2; exit 2 ;;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite:
-#   1. the Release build: unit tests and end-to-end tests of the shipped binaries;
-#   2. the unit and end-to-end tests again with AddressSanitizer and UBSan;
+#   1. the Release build: unit tests and end-to-end tests of the shipped binaries, including
+#      ringwave in an X server (each such test starts its own Xvfb; no display is needed);
+#   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
+#      server tests);
 #   3. the ARM cross build (ARMv5TE, soft float, static): unit and end-to-end tests under
 #      qemu-arm, and its frames compared byte for byte with the Release build's.
 set -euo pipefail

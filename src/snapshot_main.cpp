@@ -33,8 +33,8 @@ SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
     const EffectParams params = drawEffectParams();
     const double t = static_cast<double>(request.frame);
 
-    SDL_Surface* image = SDL_CreateRGBSurface(SDL_SWSURFACE, kScreenWidth, kScreenHeight,
-                                              kScreenDepth, 0, 0, 0, 0);
+    SDL_Surface* image =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, kScreenWidth, kScreenHeight, kScreenDepth, 0, 0, 0, 0);
     if (image == nullptr) {
         *reason = SDL_GetError();
         return nullptr;
@@ -48,11 +48,50 @@ SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
     return image;
 }
 
+// The folder part of path, with its trailing slash ("" for a bare file name), so that the
+// temporary file lands in the same folder as the output and the rename never crosses file
+// systems.
+std::string folderOf(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? std::string() : std::string(path, slash + 1);
+}
+
+// Writes the image as a BMP to the open file and closes it. False, with the reason, when SDL
+// or any write or the final flush fails (a full disk shows only there).
+bool writeBmp(SDL_Surface* image, int fd, std::string* reason) {
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        *reason = std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    SDL_RWops* stream = SDL_RWFromFP(file, 0);
+    bool ok = stream != nullptr;
+    if (ok) {
+        SDL_ClearError();  // SDL_SaveBMP_RW reports failure through the error text
+        ok = SDL_SaveBMP_RW(image, stream, 0) == 0;
+        if (!ok) *reason = SDL_GetError();
+        SDL_FreeRW(stream);
+    } else {
+        *reason = SDL_GetError();
+    }
+    // On disk before the rename makes it visible: whole even after a crash.
+    errno = 0;
+    const bool flushed = std::fflush(file) == 0 && !std::ferror(file) && fsync(fileno(file)) == 0;
+    const int flushErrno = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (ok && (!flushed || !closed)) {
+        *reason = std::strerror(flushErrno != 0 ? flushErrno : (errno != 0 ? errno : EIO));
+        ok = false;
+    }
+    return ok;
+}
+
 // Saves the image next to output under a temporary name and renames it over output, so that
 // output appears whole or not at all. False, with the reason, on any failure; the temporary
 // file is gone either way.
 bool saveWhole(SDL_Surface* image, const char* output, std::string* reason) {
-    std::string temp = std::string(output) + ".XXXXXX";
+    std::string temp = folderOf(output) + ".ringwave-snapshot-XXXXXX";
     const int fd = mkstemp(&temp[0]);
     if (fd < 0) {
         *reason = std::strerror(errno);
@@ -62,9 +101,7 @@ bool saveWhole(SDL_Surface* image, const char* output, std::string* reason) {
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    close(fd);
-    if (SDL_SaveBMP(image, temp.c_str()) != 0) {
-        *reason = SDL_GetError();
+    if (!writeBmp(image, fd, reason)) {
         unlink(temp.c_str());
         return false;
     }
@@ -93,7 +130,7 @@ int main(int argc, char* argv[]) {
 
     RingTable* table = static_cast<RingTable*>(std::malloc(sizeof(RingTable)));
     if (table == nullptr) {
-        std::fputs("Out of memory\n", stderr);
+        std::fprintf(stderr, "Couldn't write %s: Out of memory\n", request.output);
         return kWriteFailure;
     }
     fillRingTable(table);
