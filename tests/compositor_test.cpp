@@ -45,8 +45,28 @@ struct ComposePath {
     const char* name;
     ComposeFunction compose;
 };
+// Word copies of the given table, in one block kept for the whole test run (refilled for
+// every call: filling is a few copies of the table).
+const RingWords& copiesOf(const RingTable& table) {
+    static RingWords* const words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
+    fillRingWords(table, words);
+    return *words;
+}
+
+void composeFromCopies(const RingTable& table, const LayerOrigin origins[3], std::uint8_t* pixels,
+                       int pitch) {
+    composeLayers(copiesOf(table), origins, pixels, pitch);
+}
+
+void composeFromCopiesAligned(const RingTable& table, const LayerOrigin origins[3],
+                              std::uint8_t* pixels, int pitch) {
+    composeLayersAligned(copiesOf(table), origins, pixels, pitch);
+}
+
 const ComposePath kPaths[] = {{"composeLayers", composeLayers},
-                              {"composeLayersWords", composeLayersWords}};
+                              {"composeLayersWords", composeLayersWords},
+                              {"composeLayers(copies)", composeFromCopies},
+                              {"composeLayersAligned", composeFromCopiesAligned}};
 
 constexpr std::uint8_t kGuard = 0xEE;
 

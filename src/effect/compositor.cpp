@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -172,6 +174,69 @@ void composeRowsBytes(const std::uint8_t* w0, const std::uint8_t* w1, const std:
     }
 }
 
+// Whole words, four pixels each, from three aligned word runs into an aligned destination.
+// Four words per window at a time: on ARM one load-multiple per window, four adds per
+// window after the first, one store-multiple.
+#if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__)
+void addWordRuns(const Word* a, const Word* b, const Word* c, AliasedWord* dst, int words) {
+    int groups = words / 4;
+    if (groups > 0) {
+        asm volatile(
+            "1:\n\t"
+            "ldmia %[a]!, {r4, r5, r6, r7}\n\t"
+            "ldmia %[b]!, {r8, r9, r10, r12}\n\t"
+            "add r4, r4, r8\n\t"
+            "add r5, r5, r9\n\t"
+            "add r6, r6, r10\n\t"
+            "add r7, r7, r12\n\t"
+            "ldmia %[c]!, {r8, r9, r10, r12}\n\t"
+            "add r4, r4, r8\n\t"
+            "add r5, r5, r9\n\t"
+            "add r6, r6, r10\n\t"
+            "add r7, r7, r12\n\t"
+            "stmia %[d]!, {r4, r5, r6, r7}\n\t"
+            "subs %[n], %[n], #1\n\t"
+            "bne 1b\n\t"
+            : [a] "+r"(a), [b] "+r"(b), [c] "+r"(c), [d] "+r"(dst), [n] "+r"(groups)
+            :
+            : "r4", "r5", "r6", "r7", "r8", "r9", "r10", "r12", "cc", "memory");
+    }
+    for (int i = 0; i < words % 4; ++i) dst[i] = a[i] + b[i] + c[i];
+}
+#else
+void addWordRuns(const Word* a, const Word* b, const Word* c, AliasedWord* dst, int words) {
+    for (int i = 0; i < words; ++i) dst[i] = a[i] + b[i] + c[i];
+}
+#endif
+
+void composeRowsAligned(const RingWords& rings, const std::size_t starts[kLayerCount],
+                        std::uint8_t* pixels, int pitch) {
+    const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(rings.copies[0]);
+    std::size_t s0 = starts[0], s1 = starts[1], s2 = starts[2];
+    for (int j = 0; j < kScreenHeight; ++j) {
+        std::uint8_t* dst = pixels + static_cast<std::ptrdiff_t>(j) * pitch;
+        const int head = static_cast<int>((kWordBytes - offsetOf(dst)) & kWordMask);
+        const int words = (kScreenWidth - head) / kWordBytes;
+        const int tailStart = head + words * kWordBytes;
+        composeBytes(bytes + s0, bytes + s1, bytes + s2, dst, head);
+        // Byte position p of the table is word p / 4 of copy p % 4.
+        const std::size_t p0 = s0 + head, p1 = s1 + head, p2 = s2 + head;
+        addWordRuns(rings.copies[p0 & kWordMask] + p0 / kWordBytes,
+                    rings.copies[p1 & kWordMask] + p1 / kWordBytes,
+                    rings.copies[p2 & kWordMask] + p2 / kWordBytes,
+                    reinterpret_cast<AliasedWord*>(dst + head), words);
+        composeBytes(bytes + s0 + tailStart, bytes + s1 + tailStart, bytes + s2 + tailStart,
+                     dst + tailStart, kScreenWidth - tailStart);
+        s0 += kRingTableWidth;
+        s1 += kRingTableWidth;
+        s2 += kRingTableWidth;
+    }
+}
+
+std::size_t windowStartByte(const LayerOrigin& origin) {
+    return static_cast<std::size_t>(origin.y0) * kRingTableWidth + origin.x0;
+}
+
 struct Windows {
     const std::uint8_t* w0;
     const std::uint8_t* w1;
@@ -225,4 +290,44 @@ void composeFrame(double t, const EffectParams& params, const RingTable& table,
     LayerOrigin origins[kLayerCount];
     computeLayerOrigins(t, params, origins);
     composeLayers(table, origins, pixels, pitch);
+}
+
+void fillRingWords(const RingTable& table, RingWords* words) {
+    for (int copy = 0; copy < kWordCopies; ++copy) {
+        std::uint8_t* out = reinterpret_cast<std::uint8_t*>(words->copies[copy]);
+        const int available = kRingTableBytes - copy;
+        std::memcpy(out, table.bytes + copy, available);
+        std::memset(out + available, 0, copy);
+    }
+}
+
+RingWords* buildRingWords(const RingTable& table) {
+    RingWords* words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
+    if (words != nullptr) fillRingWords(table, words);
+    return words;
+}
+
+void composeLayersAligned(const RingWords& words, const LayerOrigin origins[kLayerCount],
+                          std::uint8_t* pixels, int pitch) {
+    std::size_t starts[kLayerCount];
+    for (int k = 0; k < kLayerCount; ++k) starts[k] = windowStartByte(origins[k]);
+    composeRowsAligned(words, starts, pixels, pitch);
+}
+
+void composeLayers(const RingWords& words, const LayerOrigin origins[kLayerCount],
+                   std::uint8_t* pixels, int pitch) {
+#if defined(__SSE2__)
+    const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(words.copies[0]);
+    composeRowsVector(bytes + windowStartByte(origins[0]), bytes + windowStartByte(origins[1]),
+                      bytes + windowStartByte(origins[2]), pixels, pitch);
+#else
+    composeLayersAligned(words, origins, pixels, pitch);
+#endif
+}
+
+void composeFrame(double t, const EffectParams& params, const RingWords& words,
+                  std::uint8_t* pixels, int pitch) {
+    LayerOrigin origins[kLayerCount];
+    computeLayerOrigins(t, params, origins);
+    composeLayers(words, origins, pixels, pitch);
 }
