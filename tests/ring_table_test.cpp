@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -15,6 +16,17 @@ std::unique_ptr<RingTable, decltype(&std::free)> makeTable() {
     RingTable* table = static_cast<RingTable*>(std::malloc(sizeof(RingTable)));
     fillRingTable(table);
     return {table, &std::free};
+}
+
+// ringValue, the formula itself, at every squared distance 0 .. 204800: computed once and
+// shared, since it is the slow part of these tests (under an emulator most of all).
+const std::vector<std::uint8_t>& exactValues() {
+    static const std::vector<std::uint8_t> values = [] {
+        std::vector<std::uint8_t> v(kMaxRingDistance2 + 1);
+        for (std::int32_t d = 0; d <= kMaxRingDistance2; ++d) v[d] = ringValue(d);
+        return v;
+    }();
+    return values;
 }
 
 int at(const RingTable& table, int x, int y) {
@@ -55,9 +67,10 @@ TEST(RingTable, LayoutAndCorners) {
     EXPECT_EQ(ringValue(320 * 320 + 320 * 320), table->bytes[0]);
     EXPECT_EQ(ringValue(319 * 319 + 79 * 79), table->bytes[kRingTableBytes - 1]);
     // Every byte is the ring value of its own squared distance.
+    const std::vector<std::uint8_t>& exact = exactValues();
     for (int y = -320; y < 80; ++y) {
         for (int x = -320; x < 320; ++x) {
-            ASSERT_EQ(ringValue(x * x + y * y), at(*table, x, y)) << x << "," << y;
+            ASSERT_EQ(exact[x * x + y * y], at(*table, x, y)) << x << "," << y;
         }
     }
 }
@@ -85,7 +98,33 @@ TEST(RingTable, RangeAndFirstRing) {
 
 // No squared distance the table can hold gives a value above 85.
 TEST(RingTable, NoValueAboveMaximum) {
+    const std::vector<std::uint8_t>& exact = exactValues();
     for (std::int32_t d = 0; d <= kMaxRingDistance2; ++d) {
-        ASSERT_LE(ringValue(d), kMaxRingValue) << "d = " << d;
+        ASSERT_LE(exact[d], kMaxRingValue) << "d = " << d;
     }
+}
+
+// The table is filled from runs of equal values worked out from the wave's crossings, with
+// the formula evaluated only next to each crossing. Every squared distance, both ends
+// included, must get exactly the formula's value.
+TEST(RingTable, ProfileMatchesFormulaAtEveryDistance) {
+    auto profile = std::make_unique<RingProfile>();
+    computeRingProfile(profile.get());
+    ASSERT_GT(profile->count, 0);
+    ASSERT_LE(profile->count, kMaxRingRuns);
+    EXPECT_EQ(0, profile->start[0]);
+    for (int k = 1; k < profile->count; ++k) {
+        ASSERT_LT(profile->start[k - 1], profile->start[k]) << k;
+        ASSERT_LE(profile->start[k], kMaxRingDistance2) << k;
+        ASSERT_NE(profile->value[k - 1], profile->value[k]) << k;
+    }
+    const std::vector<std::uint8_t>& exact = exactValues();
+    int run = 0;
+    for (std::int32_t d = 0; d <= kMaxRingDistance2; ++d) {
+        while (run + 1 < profile->count && profile->start[run + 1] <= d) ++run;
+        ASSERT_EQ(exact[d], profile->value[run]) << "d = " << d;
+    }
+    // One run per level crossed, about four crossings of each of 85 levels: the runs really
+    // are the wave's bands, not one per distance.
+    EXPECT_LT(profile->count, 400);
 }

@@ -20,7 +20,19 @@ struct RingTable {
 // in exactly that order. Always 0 .. 85.
 std::uint8_t ringValue(std::int32_t distance2);
 
-// Fills all 256,000 bytes in address order: row y = -320 .. 79, column x = -320 .. 319.
+// The ring values of every squared distance 0 .. 204800 as runs of equal values: run k holds
+// value[k] for start[k] <= d < start[k + 1] (the last run ends at 204800). start[0] is 0,
+// starts increase, neighbouring runs differ in value. Equal to ringValue for every d.
+constexpr int kMaxRingRuns = 2048;
+struct RingProfile {
+    int count;
+    std::int32_t start[kMaxRingRuns];
+    std::uint8_t value[kMaxRingRuns];
+};
+void computeRingProfile(RingProfile* profile);
+
+// Fills all 256,000 bytes: row y = -320 .. 79, column x = -320 .. 319, each byte
+// ringValue(x * x + y * y).
 void fillRingTable(RingTable* table);
 
 // Prints "Precalculating table...", allocates the table on the heap and fills it. If the
