@@ -175,12 +175,13 @@ void composeRowsBytes(const std::uint8_t* w0, const std::uint8_t* w1, const std:
 }
 
 // Whole words, four pixels each, from three aligned word runs into an aligned destination.
-// Four words per window at a time: on ARM one load-multiple per window, four adds per
-// window after the first, one store-multiple.
+// Eight words per window at a time: on ARM two load-multiples per window, the adds, and two
+// store-multiples, under 0.9 instructions per pixel.
 #if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__)
 void addWordRuns(const Word* a, const Word* b, const Word* c, AliasedWord* dst, int words) {
-    int groups = words / 4;
-    if (groups > 0) {
+    constexpr int kStepWords = 8;
+    int steps = words / kStepWords;
+    if (steps > 0) {
         asm volatile(
             "1:\n\t"
             "ldmia %[a]!, {r4, r5, r6, r7}\n\t"
@@ -195,13 +196,25 @@ void addWordRuns(const Word* a, const Word* b, const Word* c, AliasedWord* dst, 
             "add r6, r6, r10\n\t"
             "add r7, r7, r12\n\t"
             "stmia %[d]!, {r4, r5, r6, r7}\n\t"
+            "ldmia %[a]!, {r4, r5, r6, r7}\n\t"
+            "ldmia %[b]!, {r8, r9, r10, r12}\n\t"
+            "add r4, r4, r8\n\t"
+            "add r5, r5, r9\n\t"
+            "add r6, r6, r10\n\t"
+            "add r7, r7, r12\n\t"
+            "ldmia %[c]!, {r8, r9, r10, r12}\n\t"
+            "add r4, r4, r8\n\t"
+            "add r5, r5, r9\n\t"
+            "add r6, r6, r10\n\t"
+            "add r7, r7, r12\n\t"
+            "stmia %[d]!, {r4, r5, r6, r7}\n\t"
             "subs %[n], %[n], #1\n\t"
             "bne 1b\n\t"
-            : [a] "+r"(a), [b] "+r"(b), [c] "+r"(c), [d] "+r"(dst), [n] "+r"(groups)
+            : [a] "+r"(a), [b] "+r"(b), [c] "+r"(c), [d] "+r"(dst), [n] "+r"(steps)
             :
             : "r4", "r5", "r6", "r7", "r8", "r9", "r10", "r12", "cc", "memory");
     }
-    for (int i = 0; i < words % 4; ++i) dst[i] = a[i] + b[i] + c[i];
+    for (int i = 0; i < words % kStepWords; ++i) dst[i] = a[i] + b[i] + c[i];
 }
 #else
 void addWordRuns(const Word* a, const Word* b, const Word* c, AliasedWord* dst, int words) {
@@ -209,8 +222,32 @@ void addWordRuns(const Word* a, const Word* b, const Word* c, AliasedWord* dst, 
 }
 #endif
 
+// Byte position p of the table is word p / 4 of copy p % 4.
+const Word* wordAt(const RingWords& rings, std::size_t p) {
+    return rings.copies[p & kWordMask] + p / kWordBytes;
+}
+
 void composeRowsAligned(const RingWords& rings, const std::size_t starts[kLayerCount],
                         std::uint8_t* pixels, int pitch) {
+    if (offsetOf(pixels) == 0 && (pitch & kWordMask) == 0) {
+        // Every row starts on a word boundary (the usual surface): whole rows of words, and
+        // each window's words found once per frame.
+        constexpr int kRowWords = kScreenWidth / kWordBytes;
+        constexpr int kTableRowWords = kRingTableWidth / kWordBytes;
+        const Word* a = wordAt(rings, starts[0]);
+        const Word* b = wordAt(rings, starts[1]);
+        const Word* c = wordAt(rings, starts[2]);
+        AliasedWord* dst = reinterpret_cast<AliasedWord*>(pixels);
+        const int pitchWords = pitch / kWordBytes;
+        for (int j = 0; j < kScreenHeight; ++j) {
+            addWordRuns(a, b, c, dst, kRowWords);
+            a += kTableRowWords;
+            b += kTableRowWords;
+            c += kTableRowWords;
+            dst += pitchWords;
+        }
+        return;
+    }
     const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(rings.copies[0]);
     std::size_t s0 = starts[0], s1 = starts[1], s2 = starts[2];
     for (int j = 0; j < kScreenHeight; ++j) {
@@ -219,11 +256,7 @@ void composeRowsAligned(const RingWords& rings, const std::size_t starts[kLayerC
         const int words = (kScreenWidth - head) / kWordBytes;
         const int tailStart = head + words * kWordBytes;
         composeBytes(bytes + s0, bytes + s1, bytes + s2, dst, head);
-        // Byte position p of the table is word p / 4 of copy p % 4.
-        const std::size_t p0 = s0 + head, p1 = s1 + head, p2 = s2 + head;
-        addWordRuns(rings.copies[p0 & kWordMask] + p0 / kWordBytes,
-                    rings.copies[p1 & kWordMask] + p1 / kWordBytes,
-                    rings.copies[p2 & kWordMask] + p2 / kWordBytes,
+        addWordRuns(wordAt(rings, s0 + head), wordAt(rings, s1 + head), wordAt(rings, s2 + head),
                     reinterpret_cast<AliasedWord*>(dst + head), words);
         composeBytes(bytes + s0 + tailStart, bytes + s1 + tailStart, bytes + s2 + tailStart,
                      dst + tailStart, kScreenWidth - tailStart);
