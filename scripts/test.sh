@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite:
 #   1. the Release build: unit tests and end-to-end tests of the shipped binaries;
-#   2. the unit and end-to-end tests again with AddressSanitizer and UBSan.
+#   2. the unit and end-to-end tests again with AddressSanitizer and UBSan;
+#   3. the ARM guest instruction counts of the effect against the straightforward one
+#      (scripts/arm-insn-counts.sh: a smoke run of the cross build and the qemu plugin; the
+#      speed-ups are printed, not asserted).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
-"$root/scripts/deps.sh" test
+"$root/scripts/deps.sh" test arm
 
 step() { printf '\n==> %s\n' "$*"; }
 
@@ -19,3 +22,6 @@ cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DRINGWAVE_SANITIZE=ON > /dev/null
 cmake --build "$root/build/sanitize" -j "$jobs"
 ctest --test-dir "$root/build/sanitize" -j "$jobs" --output-on-failure
+
+step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"
+"$root/scripts/arm-insn-counts.sh"
