@@ -3,6 +3,8 @@
 
 #include <SDL_video.h>
 
+#include <cstdint>
+
 #include "effect/effect_params.h"
 
 constexpr int kPaletteSize = 256;
@@ -13,5 +15,10 @@ constexpr int kPaletteSize = 256;
 // p_green = colourSpeed[1] * t * pi, p_blue = colourSpeed[2] * t * pi, each product taken
 // left to right in double precision. Every byte is 0 .. 254. Depends on t and the speeds only.
 void computePalette(double t, const EffectParams& params, SDL_Color palette[kPaletteSize]);
+
+// One channel for any phase p: wave[i] = trunc((sin(u_i + p) + 1) * 127), exactly as that
+// double formula gives it with the C library's sine. Uses no library call for almost every
+// byte when 0 <= p < 2^50; other phases take the formula throughout.
+void computeWave(double phase, std::uint8_t wave[kPaletteSize]);
 
 #endif  // RINGWAVE_EFFECT_PALETTE_H_

@@ -14,7 +14,7 @@ constexpr double kRingDivisor = 6.0;
 
 constexpr int kTopLevel = 85;        // levels 1 .. 85 are the integers the wave crosses
 constexpr int kMaxPeriods = 3;       // the farthest corner lies just over two periods out
-constexpr int kBlockShift = 6;  // blocks of 64 squared distances for finding a run
+constexpr int kBlockShift = 6;       // blocks of 64 squared distances for finding a run
 constexpr double kWindowHalf = 1.0;  // exact values within this many units of d of a crossing
 
 // Each crossing adds at most one run for the band before it and three for its window; one
@@ -51,8 +51,8 @@ std::uint8_t ringValue(std::int32_t distance2) {
 void computeRingProfile(RingProfile* profile) {
     const double ringAngle = std::sqrt(kMaxRingDistance2 * kRingScale) * kRingFrequency;
     profile->count = 0;
-    std::int32_t next = 0;                 // first d not yet in the profile
-    std::uint8_t band = ringValue(0);      // value after the last crossing seen
+    std::int32_t next = 0;             // first d not yet in the profile
+    std::uint8_t band = ringValue(0);  // value after the last crossing seen
     auto crossing = [&](double angle, std::uint8_t bandAfter) {
         const double radius = angle / kRingFrequency;
         const double at = radius * radius / kRingScale;  // d of the crossing
@@ -64,8 +64,8 @@ void computeRingProfile(RingProfile* profile) {
                 extendProfile(profile, next, band);
                 next = static_cast<std::int32_t>(lo);
             }
-            const std::int32_t last = hi < kMaxRingDistance2 ? static_cast<std::int32_t>(hi)
-                                                             : kMaxRingDistance2;
+            const std::int32_t last =
+                hi < kMaxRingDistance2 ? static_cast<std::int32_t>(hi) : kMaxRingDistance2;
             for (; next <= last; ++next) extendProfile(profile, next, ringValue(next));
         }
         band = bandAfter;
@@ -81,7 +81,8 @@ void computeRingProfile(RingProfile* profile) {
             }
         }
         for (int level = kTopLevel; level >= 1; --level) {
-            const double angle = kPi - std::asin(level * kRingDivisor / kRingAmplitude - 1.0) + turn;
+            const double angle =
+                kPi - std::asin(level * kRingDivisor / kRingAmplitude - 1.0) + turn;
             if (angle <= ringAngle + 1.0) crossing(angle, static_cast<std::uint8_t>(level - 1));
         }
     }

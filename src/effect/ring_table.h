@@ -6,9 +6,9 @@
 constexpr int kRingTableWidth = 640;   // columns: x = column - 320, so x runs -320 .. 319
 constexpr int kRingTableHeight = 400;  // rows: y = row - 320, so y runs -320 .. 79
 constexpr int kRingTableBytes = kRingTableWidth * kRingTableHeight;
-constexpr int kRingCentre = 320;              // column and row of the rings' centre (x = y = 0)
+constexpr int kRingCentre = 320;  // column and row of the rings' centre (x = y = 0)
 constexpr std::int32_t kMaxRingDistance2 = 204800;  // largest x*x + y*y in the table
-constexpr int kMaxRingValue = 85;             // no ring value exceeds this: 3 * 85 fits a byte
+constexpr int kMaxRingValue = 85;  // no ring value exceeds this: 3 * 85 fits a byte
 
 // The field of concentric rings: 400 rows of 640 bytes, row stride 640, each byte 0 .. 85.
 struct RingTable {
