@@ -34,8 +34,20 @@ apt_retry() {
     "$@"
 }
 
-# Debian's source index for libsdl1.2: needs a deb-src entry for bookworm main.
+# Debian's source index for libsdl1.2: needs a deb-src entry for bookworm main. An existing
+# deb-src entry may only need an apt-get update; otherwise this script adds its own.
 have_sdl_source() { apt-cache showsrc libsdl1.2 2>/dev/null | grep -q '^Package: libsdl1.2$'; }
+deb_src_entry=/etc/apt/sources.list.d/ringwave-deb-src.sources
+add_deb_src() {
+    echo "Adding a deb-src entry for bookworm main: $deb_src_entry" >&2
+    cat > "$deb_src_entry" <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+}
 if ! have_sdl_source; then
     if [ "$(id -u)" != 0 ]; then
         echo "arm-sysroot.sh: apt has no source index for libsdl1.2. As root, add a deb-src" >&2
@@ -44,16 +56,13 @@ if ! have_sdl_source; then
     fi
     if ! grep -rqs --include='*.list' --include='*.sources' -E '^(deb-src|Types:.*deb-src)' \
             /etc/apt/sources.list /etc/apt/sources.list.d; then
-        echo "Adding a deb-src entry for bookworm main" >&2
-        cat > /etc/apt/sources.list.d/ringwave-deb-src.sources <<'SOURCES'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+        add_deb_src
     fi
     apt_retry apt-get update -q >&2
+    if ! have_sdl_source && [ ! -e "$deb_src_entry" ]; then
+        add_deb_src
+        apt_retry apt-get update -q >&2
+    fi
     have_sdl_source || { echo "arm-sysroot.sh: still no libsdl1.2 source package" >&2; exit 1; }
 fi
 
@@ -63,7 +72,7 @@ trap 'rm -rf "$work"' EXIT
 rm -rf "$sysroot"
 mkdir -p "$sysroot"
 
-echo "==> SDL 1.2 for $host (fbcon, dummy)"
+echo "-- SDL 1.2 for $host (fbcon, dummy)"
 (
     cd "$work"
     # As root apt cannot hand the download to its sandbox user in a private directory.
@@ -107,7 +116,7 @@ mkdir -p "$work/sdl-build"
     grep -E '^#define SDL_(VIDEO|AUDIO|JOYSTICK|CDROM|LOADSO)_DRIVER_' include/SDL_config.h || true
 )
 
-echo "==> GoogleTest for $host"
+echo "-- GoogleTest for $host"
 cmake -S /usr/src/googletest -B "$work/gtest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DRINGWAVE_ARM_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
       -DCMAKE_INSTALL_LIBDIR=lib -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON > "$work/gtest.log" 2>&1 ||

@@ -2,7 +2,8 @@
 # Installs the Debian packages ringwave needs for the given purposes:
 #   deps.sh build   compiler, CMake and SDL 1.2 (enough to build and run the demo)
 #   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools
-#   deps.sh arm     the ARM cross compiler, qemu user-mode emulation and SDL's source tools
+#   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools and
+#                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target)
 # Installs only what is missing. Without root it prints the apt-get line to run and fails.
 set -euo pipefail
 
@@ -13,7 +14,7 @@ for purpose in "$@"; do
     test)  packages+=(build-essential cmake pkg-config libsdl1.2-dev libgtest-dev
                       libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
-                      libglib2.0-dev) ;;
+                      libglib2.0-dev build-essential cmake pkg-config libgtest-dev) ;;
     *) echo "deps.sh: unknown purpose '$purpose' (build, test or arm)" >&2; exit 2 ;;
     esac
 done
@@ -32,6 +33,17 @@ if [ "$(id -u)" != 0 ]; then
     echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
     exit 1
 fi
+# Another installation (or an unattended upgrade) may hold apt's or dpkg's lock: wait for it
+# and try again, up to ten minutes.
+apt-get() {
+    local try
+    for try in $(seq 20); do
+        command apt-get -o DPkg::Lock::Timeout=30 "$@" && return 0
+        echo "apt-get $1 failed (lock held?); retrying ($try)" >&2
+        sleep 10
+    done
+    command apt-get "$@"
+}
 echo "Installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q >&2

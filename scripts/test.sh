@@ -2,9 +2,11 @@
 # Installs what is missing, builds everything and runs the whole test suite:
 #   1. the Release build: unit tests and end-to-end tests of the shipped binaries;
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan;
-#   3. the ARM guest instruction counts of the effect against the straightforward one
-#      (scripts/arm-insn-counts.sh: a smoke run of the cross build and the qemu plugin; the
-#      speed-ups are printed, not asserted).
+#   3. the ARM cross build (ARMv5TE, soft float, static): unit and end-to-end tests under
+#      qemu-arm, and its frames compared byte for byte with the Release build's;
+#   4. the ARM guest instruction counts of the effect against the straightforward one
+#      (scripts/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
+#      printed, not asserted).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -22,6 +24,15 @@ cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DRINGWAVE_SANITIZE=ON > /dev/null
 cmake --build "$root/build/sanitize" -j "$jobs"
 ctest --test-dir "$root/build/sanitize" -j "$jobs" --output-on-failure
+
+step "ARM cross build (ARMv5TE, soft float, static) and tests under qemu-arm"
+"$root/scripts/deps.sh" arm
+"$root/scripts/arm-sysroot.sh"
+cmake -S "$root" -B "$root/build/arm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabi.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON -DRINGWAVE_HOST_BUILD="$root/build/test" \
+      > /dev/null
+cmake --build "$root/build/arm" -j "$jobs"
+ctest --test-dir "$root/build/arm" -j "$jobs" --output-on-failure
 
 step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"
 "$root/scripts/arm-insn-counts.sh"
