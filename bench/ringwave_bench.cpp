@@ -148,7 +148,7 @@ private:
 
 void printSummary(const RatioReporter& reporter) {
     std::printf("\n%-16s %16s %16s %9s  %s\n", "speed-up", "reference (us)", "fast (us)",
-                "ratio", "target");
+                "ratio", "host target");
     for (const Pair& pair : kPairs) {
         const double reference = reporter.perCall(std::string(pair.name) + "/reference");
         const double fast = reporter.perCall(std::string(pair.name) + "/fast");

@@ -6,7 +6,7 @@
 #      qemu-arm, and its frames compared byte for byte with the Release build's;
 #   4. the ARM guest instruction counts of the effect against the straightforward one
 #      (scripts/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
-#      printed, not asserted).
+#      printed, not asserted), and a short run of ringwave-bench cross-built (arm-bench.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -36,3 +36,6 @@ ctest --test-dir "$root/build/arm" -j "$jobs" --output-on-failure
 
 step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"
 "$root/scripts/arm-insn-counts.sh"
+
+step "ringwave-bench cross-built, a short run under qemu-arm -cpu arm926 (reported only)"
+"$root/scripts/arm-bench.sh" --benchmark_min_time=0.01
