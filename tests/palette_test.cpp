@@ -137,7 +137,7 @@ TEST(Palette, BytesStayBelow255AndSkipFourthByte) {
 TEST(Palette, MatchesFormulaForEveryColourSpeed) {
     for (int k = 1; k <= 1000; ++k) {
         const double speed = k / 300000.0;
-        for (double t : {1.0, 2.0, 1000.0, 123457.0, 2147483647.0, 9007199254740992.0}) {
+        for (double t : {1.0, 1000.0, 2147483647.0, 9007199254740992.0}) {
             ASSERT_TRUE(matchesFormula(speed, speed, t));
         }
     }
@@ -147,7 +147,7 @@ TEST(Palette, MatchesFormulaForEveryColourSpeed) {
 // to 2^53, where the phase's ulp is a sizeable fraction of a radian.
 TEST(Palette, MatchesFormulaAtRandomTimes) {
     std::mt19937_64 random(20261208);
-    for (int n = 0; n < 3000; ++n) {
+    for (int n = 0; n < 1500; ++n) {
         const double red = static_cast<double>(random() % 1000 + 1) / 300000.0;
         const double other = static_cast<double>(random() % 1000 + 1) / 300000.0;
         const std::uint64_t limit = n % 2 ? (std::uint64_t{1} << 53) : (std::uint64_t{1} << 31);

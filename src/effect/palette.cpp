@@ -68,25 +68,26 @@ constexpr std::array<std::int32_t, kSineTableSize> kSineTable = makeSineTable();
 // floor(2^128 / (2 pi)), most significant 32 bits first.
 constexpr std::uint32_t kTurnsPerRadian[4] = {0x28be60db, 0x9391054a, 0x7f09d5f4, 0x7d4d3770};
 constexpr std::uint64_t kTurnsPerRadian34 = 0xa2f9836e;  // floor(2^34 / (2 pi))
-constexpr std::uint64_t kTwoPi29 = 0xc90fdaa2;           // round(2 pi * 2^29)
+constexpr std::uint32_t kTwoPi29 = 0xc90fdaa2;           // round(2 pi * 2^29)
 
 // Phases the integer path takes: 0 <= p < 2^50 (the program's largest is about 3e14 < 2^49).
 constexpr double kPhaseLimit = 1125899906842624.0;  // 2^50
 // Below 2^21 the double sum u_i + p stays below 2^22, so it is within 2^-32 radians of the
 // real sum and that error is simply part of the bound. From 2^21 on, the ulp of p (up to
-// 0.03 radians) matters and the rounding of the sum is reproduced exactly.
+// 0.06 radians) matters and the rounding of the sum is reproduced exactly.
 constexpr double kRoundedSumPhase = 2097152.0;  // 2^21
 
-// How far the estimate of (sin(s) + 1) * 127 can be from the exact value, in the sine:
-//   sector table entries (rounded to 2^-30)                       2^-31 * 1.03 = 4.8e-10
-//   sine, cosine of the sector offset (series tail, truncations)  6.2e-10
-//   offset angle (turn -> radians, truncations)                   2.4e-10
-//   sum u_i + p as a turn (reduction 2^-63 turn, u_i 2.5e-15, rounding of the double sum
-//   either bounded by 2^-32 or reproduced to within 2^-32)        2.4e-10
-//   the library's sine (one ulp)                                  1.2e-16
-// in all 1.6e-9, 2.0e-7 after * 127; then 127 cos b and 127 sin b rounded to 2^-24 (6e-8),
-// the estimate truncated to 2^-32, and the two roundings of the double formula (6e-14):
-// below 2.7e-7 = 2^10.2 units of 2^-32. A margin of 2^12 units (9.5e-7) covers it 3.5 times.
+// How far the estimate of y = (sin(s) + 1) * 127 can be from the formula's value, in y:
+//   sector table entries, rounded to 2^-30          127 * 2^-31 * (cos b + sin b)  6.1e-8
+//   sin b, 1 - cos b of the sector offset (series tail 8e-11, five truncations)   1.2e-7
+//   127 cos b and 127 sin b truncated to 2^-24                  1.42 * 2^-24       8.5e-8
+//   the angle: offset turn -> radians 2.4e-10, the sum u_i + p as a turn 2.4e-10
+//   (reduction 2^-63 turn, u_i 2.5e-15, and the rounding of the double sum either
+//   bounded by 2^-32 or reproduced to within 2^-32)             127 * 4.8e-10      6.1e-8
+//   the estimate truncated to 2^-32; the library's sine (one ulp) and the two roundings
+//   of the formula after it                                                        3e-10
+// in all below 3.3e-7, or 1400 units of 2^-32. The margin, 4096 units (9.5e-7), leaves room
+// for a library sine off by up to 5e-9.
 constexpr std::uint32_t kMargin32 = 1u << 12;
 
 std::uint8_t exactChannelValue(double u, double phase) {
@@ -140,39 +141,54 @@ struct SectorOffset {
     std::int32_t sin127;
 };
 SectorOffset sectorOffset(std::uint64_t turns) {
+    // All quantities here fit 32 bits; each product is one 32 x 32 -> 64 multiply.
+    auto product = [](std::uint32_t x, std::uint32_t y) { return std::uint64_t{x} * y; };
     // b = 2 pi * turns < 0.0246 rad in units of 2^-32: (turns / 2^24) * round(2 pi * 2^29) / 2^37.
-    const std::uint64_t b = ((turns >> 24) * kTwoPi29) >> 37;
-    const std::uint64_t b2 = (b * b) >> 32;
-    const std::uint64_t b3 = (b2 * b) >> 32;
-    const std::uint64_t b4 = (b2 * b2) >> 32;
+    const std::uint32_t b = static_cast<std::uint32_t>(
+        product(static_cast<std::uint32_t>(turns >> 24), kTwoPi29) >> 37);
+    const std::uint32_t b2 = static_cast<std::uint32_t>(product(b, b) >> 32);
+    const std::uint32_t b3 = static_cast<std::uint32_t>(product(b2, b) >> 32);
+    const std::uint32_t b4 = static_cast<std::uint32_t>(product(b2, b2) >> 32);
     // sin b = b - b^3/6 (+ at most b^5/120 < 8e-11); 1 - cos b = b^2/2 - b^4/24 (+ < 3e-13).
-    const std::uint64_t sine = b - b3 / 6;
-    const std::uint64_t versine = b2 / 2 - b4 / 24;
-    return {static_cast<std::int32_t>((std::uint64_t{127} << 24) - ((127 * versine) >> 8)),
-            static_cast<std::int32_t>((127 * sine) >> 8)};
+    const std::uint32_t sine = b - b3 / 6;
+    const std::uint32_t versine = b2 / 2 - b4 / 24;
+    return {static_cast<std::int32_t>((127u << 24) -
+                                      static_cast<std::uint32_t>(product(127, versine) >> 8)),
+            static_cast<std::int32_t>(product(127, sine) >> 8)};
 }
 
-// The byte for the angle (sector j) + b, or -1 when the estimate is too close to an integer
-// to decide: (sin(j + b) + 1) * 127 = 127 + S_j * 127 cos b + C_j * 127 sin b, in 2^-32.
-int decidedByte(int sector, SectorOffset offset) {
+// The estimate of (sin(j + b) + 1) * 127 for the angle (sector j) + b, in units of 2^-32:
+// 127 + S_j * 127 cos b + C_j * 127 sin b.
+std::int64_t estimate(int sector, SectorOffset offset) {
     const std::int64_t s = kSineTable[sector];
     const std::int64_t c = kSineTable[sector + kSectors / 4];
-    const std::int64_t scaled =
-        ((s * offset.cos127 + c * offset.sin127) >> 22) + (std::int64_t{127} << 32);
-    const std::uint32_t fraction = static_cast<std::uint32_t>(scaled);
-    if (scaled < 0 || fraction - kMargin32 > ~(2 * kMargin32)) return -1;
-    return static_cast<int>(scaled >> 32);
+    return ((s * offset.cos127 + c * offset.sin127) >> 22) + (std::int64_t{127} << 32);
+}
+
+// The byte an estimate decides, or -1 when it is within the margin of an integer.
+int decidedByte(std::int64_t estimate) {
+    const std::uint32_t fraction = static_cast<std::uint32_t>(estimate);
+    if (estimate < 0 || fraction - kMargin32 > ~(2 * kMargin32)) return -1;
+    return static_cast<int>(estimate >> 32);
 }
 
 // Phases below 2^21: every entry has the offset of p within its sector and sits 3i sectors
-// further on, so one offset serves all 256 entries.
+// further on, so one offset serves all 256 entries. Entry i + 128 sits half a turn from
+// entry i, where the sine changes sign: 254 - (estimate for i) estimates it as well as the
+// table's own entries would (the negated entries are equally close to the sines there).
 void smallPhaseWave(double phase, std::uint64_t phaseTurns, std::uint8_t wave[kPaletteSize]) {
+    constexpr int kHalf = kPaletteSize / 2;
+    constexpr std::int64_t kTop = std::int64_t{254} << 32;
     const SectorOffset offset = sectorOffset(phaseTurns & kInSectorMask);
     int sector = static_cast<int>(phaseTurns >> kSectorShift);
-    for (int i = 0; i < kPaletteSize; ++i) {
-        const int byte = decidedByte(sector, offset);
+    for (int i = 0; i < kHalf; ++i) {
+        const std::int64_t value = estimate(sector, offset);
+        const int byte = decidedByte(value);
         wave[i] = byte >= 0 ? static_cast<std::uint8_t>(byte)
                             : exactChannelValue(kWaveAngles.u[i], phase);
+        const int opposite = decidedByte(kTop - value);
+        wave[i + kHalf] = opposite >= 0 ? static_cast<std::uint8_t>(opposite)
+                                        : exactChannelValue(kWaveAngles.u[i + kHalf], phase);
         sector = (sector + kSectorStep) & (kSectors - 1);
     }
 }
@@ -193,12 +209,14 @@ void largePhaseWave(double phase, Decomposed p, std::uint64_t phaseTurns,
         const std::uint64_t whole = p.mantissa + (units >> sigma);  // sum in g, rounded down
         std::uint64_t rest = units & (grid - 1);                    // remainder, 2^-56 units
         std::uint64_t span = grid;                                  // the sum's ulp
-        std::uint64_t kept = whole;                                 // its last mantissa bits
+        std::uint64_t kept = whole;  // the sum rounded down, in spans: its parity breaks ties
         if (whole >= nextBinade) {
             rest += (whole & 1) << sigma;
             span = grid << 1;
             kept = whole >> 1;
         }
+        // Ties cannot actually occur (no u_i has more than 15 trailing zero bits in these
+        // units, and sigma >= 25), but would round to even as the hardware does.
         const std::uint64_t half = span >> 1;
         const bool up = rest > half || (rest == half && (kept & 1) != 0);
         const std::int64_t error =
@@ -209,8 +227,8 @@ void largePhaseWave(double phase, Decomposed p, std::uint64_t phaseTurns,
             phaseTurns +
             (static_cast<std::uint64_t>((kSectorStep * i) & (kSectors - 1)) << kSectorShift) +
             static_cast<std::uint64_t>(errorTurns);
-        const int byte = decidedByte(static_cast<int>(turns >> kSectorShift),
-                                     sectorOffset(turns & kInSectorMask));
+        const int byte = decidedByte(
+            estimate(static_cast<int>(turns >> kSectorShift), sectorOffset(turns & kInSectorMask)));
         wave[i] = byte >= 0 ? static_cast<std::uint8_t>(byte)
                             : exactChannelValue(kWaveAngles.u[i], phase);
     }
