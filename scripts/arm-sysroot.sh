@@ -112,7 +112,6 @@ mkdir -p "$work/sdl-build"
     make -j$jobs > make.log 2>&1 || { tail -n 40 make.log >&2; exit 1; }
     make install DESTDIR="$sysroot" > install.log 2>&1 || { tail -n 40 install.log >&2; exit 1; }
     # What was found, for the log: nothing of the host may appear here.
-    sed -n '/^SDL_VIDEO_DRIVER\|^SDL_AUDIO_DRIVER/p' include/SDL_config.h 2>/dev/null || true
     grep -E '^#define SDL_(VIDEO|AUDIO|JOYSTICK|CDROM|LOADSO)_DRIVER_' include/SDL_config.h || true
 )
 
