@@ -125,8 +125,11 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            Mean& mean = means_[run.benchmark_name()];
+            if (run.error_occurred) continue;
+            // Each repetition, or only their mean when aggregates alone are reported.
+            const bool repetition = run.run_type == Run::RT_Iteration;
+            if (!repetition && run.aggregate_name != "mean") continue;
+            Mean& mean = (repetition ? means_ : aggregateMeans_)[run.run_name.str()];
             mean.sum += run.GetAdjustedCPUTime();
             mean.count += 1;
         }
@@ -134,8 +137,11 @@ public:
 
     // Microseconds (every benchmark's unit) per call; negative when it did not run.
     double perCall(const std::string& name) const {
-        const auto it = means_.find(name);
-        return it == means_.end() ? -1.0 : it->second.sum / it->second.count;
+        for (const auto* means : {&means_, &aggregateMeans_}) {
+            const auto it = means->find(name);
+            if (it != means->end()) return it->second.sum / it->second.count;
+        }
+        return -1.0;
     }
 
 private:
@@ -144,6 +150,7 @@ private:
         int count = 0;
     };
     std::map<std::string, Mean> means_;
+    std::map<std::string, Mean> aggregateMeans_;
 };
 
 void printSummary(const RatioReporter& reporter) {
