@@ -25,7 +25,8 @@
 namespace {
 
 constexpr int kUsageStatus = 2;
-const char kUsage[] = "usage: ringwave-insn-probe table|palette|compose|frame fast|reference COUNT\n";
+const char kUsage[] =
+    "usage: ringwave-insn-probe table|palette|compose|frame fast|reference COUNT\n";
 
 enum class Workload { kTable, kPalette, kCompose, kFrame };
 
@@ -88,10 +89,10 @@ int main(int argc, char* argv[]) {
 
     for (long call = 0; call < probe.count; ++call) {
         const double t = static_cast<double>(call + 1);  // frames 1, 2, 3, ... as the loop runs
-        const bool withPalette = probe.workload == Workload::kPalette ||
-                                 probe.workload == Workload::kFrame;
-        const bool withPixels = probe.workload == Workload::kCompose ||
-                                probe.workload == Workload::kFrame;
+        const bool withPalette =
+            probe.workload == Workload::kPalette || probe.workload == Workload::kFrame;
+        const bool withPixels =
+            probe.workload == Workload::kCompose || probe.workload == Workload::kFrame;
         if (probe.workload == Workload::kTable) {
             if (probe.reference) {
                 referenceFillRingTable(&scratch);

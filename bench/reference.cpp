@@ -38,16 +38,17 @@ void referenceComposeFrame(double t, const EffectParams& params, const RingTable
     unsigned x0[3];
     unsigned y0[3];
     for (int k = 0; k < 3; ++k) {
-        x0[k] = static_cast<unsigned>(((std::sin(t * params.driftSpeed[2 * k]) + 1.0) * 0.5) * 320.0);
+        x0[k] =
+            static_cast<unsigned>(((std::sin(t * params.driftSpeed[2 * k]) + 1.0) * 0.5) * 320.0);
         y0[k] = static_cast<unsigned>(((std::sin(t * params.driftSpeed[2 * k + 1]) + 1.0) * 0.5) *
                                       200.0);
     }
     for (int j = 0; j < 200; ++j) {
         for (int i = 0; i < 320; ++i) {
-            pixels[j * pitch + i] = static_cast<std::uint8_t>(
-                table.bytes[(y0[0] + j) * 640 + x0[0] + i] +
-                table.bytes[(y0[1] + j) * 640 + x0[1] + i] +
-                table.bytes[(y0[2] + j) * 640 + x0[2] + i]);
+            pixels[j * pitch + i] =
+                static_cast<std::uint8_t>(table.bytes[(y0[0] + j) * 640 + x0[0] + i] +
+                                          table.bytes[(y0[1] + j) * 640 + x0[1] + i] +
+                                          table.bytes[(y0[2] + j) * 640 + x0[2] + i]);
         }
     }
 }

@@ -33,8 +33,7 @@ void composeRow(const std::uint8_t* w0, const std::uint8_t* w1, const std::uint8
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w0 + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w1 + i));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w2 + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                         _mm_add_epi8(_mm_add_epi8(a, b), c));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_add_epi8(_mm_add_epi8(a, b), c));
     }
 }
 
@@ -51,8 +50,10 @@ void composeRowsVector(const std::uint8_t* w0, const std::uint8_t* w1, const std
 
 #endif
 
-// The word path, for processors without unaligned word loads (ARMv5 has none: an unaligned
-// word read would be four byte reads). The destination decides the alignment: a few head
+// The word path from the table alone, for processors without unaligned word loads (ARMv5
+// has none: an unaligned word read would be four byte reads) when there are no word copies
+// of the table (see RingWords; with them every load is aligned). The destination decides the
+// alignment: a few head
 // bytes bring it to a word boundary, then every store is an aligned word. A window whose
 // bytes then sit at offset R inside their words is read as aligned words too, and each of its
 // words is put together from two neighbours: the high bytes of the previous one and the low
@@ -66,12 +67,20 @@ constexpr std::uintptr_t kWordMask = kWordBytes - 1;
 constexpr int kWordBits = 32;
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr Word earlierPart(Word w, int bits) { return w << bits; }
-constexpr Word laterPart(Word w, int bits) { return w >> bits; }
+constexpr Word earlierPart(Word w, int bits) {
+    return w << bits;
+}
+constexpr Word laterPart(Word w, int bits) {
+    return w >> bits;
+}
 #else
 // Little-endian: the byte at the lower address is the low byte of the word.
-constexpr Word earlierPart(Word w, int bits) { return w >> bits; }
-constexpr Word laterPart(Word w, int bits) { return w << bits; }
+constexpr Word earlierPart(Word w, int bits) {
+    return w >> bits;
+}
+constexpr Word laterPart(Word w, int bits) {
+    return w << bits;
+}
 #endif
 
 // One window read as aligned words, its bytes Offset places into the first of them.
@@ -91,8 +100,8 @@ struct WindowWords {
             return *next++;
         } else {
             const Word current = *next++;
-            const Word word = earlierPart(previous, Offset * 8) +
-                              laterPart(current, kWordBits - Offset * 8);
+            const Word word =
+                earlierPart(previous, Offset * 8) + laterPart(current, kWordBits - Offset * 8);
             previous = current;
             return word;
         }
@@ -128,15 +137,17 @@ constexpr WordsFunction kWordsByLastOffset[kWordBytes] = {
 
 template <int Offset0>
 constexpr const WordsFunction* kWordsByMiddleOffset[kWordBytes] = {
-    kWordsByLastOffset<Offset0, 0>, kWordsByLastOffset<Offset0, 1>,
-    kWordsByLastOffset<Offset0, 2>, kWordsByLastOffset<Offset0, 3>};
+    kWordsByLastOffset<Offset0, 0>, kWordsByLastOffset<Offset0, 1>, kWordsByLastOffset<Offset0, 2>,
+    kWordsByLastOffset<Offset0, 3>};
 
 // Every combination of the three windows' offsets, each loop with its shifts as constants.
 constexpr const WordsFunction* const* kWordsByOffsets[kWordBytes] = {
     kWordsByMiddleOffset<0>, kWordsByMiddleOffset<1>, kWordsByMiddleOffset<2>,
     kWordsByMiddleOffset<3>};
 
-std::uintptr_t offsetOf(const void* p) { return reinterpret_cast<std::uintptr_t>(p) & kWordMask; }
+std::uintptr_t offsetOf(const void* p) {
+    return reinterpret_cast<std::uintptr_t>(p) & kWordMask;
+}
 
 void composeBytes(const std::uint8_t* w0, const std::uint8_t* w1, const std::uint8_t* w2,
                   std::uint8_t* dst, int count) {
@@ -154,8 +165,8 @@ void composeRowsWords(const std::uint8_t* w0, const std::uint8_t* w1, const std:
         composeBytes(w0, w1, w2, dst, head);
         const WordsFunction composeMiddle =
             kWordsByOffsets[offsetOf(w0 + head)][offsetOf(w1 + head)][offsetOf(w2 + head)];
-        composeMiddle(w0 + head, w1 + head, w2 + head,
-                      reinterpret_cast<AliasedWord*>(dst + head), words);
+        composeMiddle(w0 + head, w1 + head, w2 + head, reinterpret_cast<AliasedWord*>(dst + head),
+                      words);
         composeBytes(w0 + tailStart, w1 + tailStart, w2 + tailStart, dst + tailStart,
                      kScreenWidth - tailStart);
         w0 += kRingTableWidth;
