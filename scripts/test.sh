@@ -5,11 +5,14 @@
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
 #      server tests);
 #   3. the ARM cross build (ARMv5TE, soft float, static): unit and end-to-end tests under
-#      qemu-arm, and its frames compared byte for byte with the Release build's.
+#      qemu-arm, and its frames compared byte for byte with the Release build's;
+#   4. the ARM guest instruction counts of the effect against the straightforward one
+#      (scripts/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
+#      printed, not asserted), and a short run of ringwave-bench cross-built (arm-bench.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
-"$root/scripts/deps.sh" test
+"$root/scripts/deps.sh" test arm
 
 step() { printf '\n==> %s\n' "$*"; }
 
@@ -32,3 +35,9 @@ cmake -S "$root" -B "$root/build/arm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-li
       > /dev/null
 cmake --build "$root/build/arm" -j "$jobs"
 ctest --test-dir "$root/build/arm" -j "$jobs" --output-on-failure
+
+step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"
+"$root/scripts/arm-insn-counts.sh"
+
+step "ringwave-bench cross-built, a short run under qemu-arm -cpu arm926 (reported only)"
+"$root/scripts/arm-bench.sh" --benchmark_min_time=0.01

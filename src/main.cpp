@@ -41,6 +41,9 @@ int main(int argc, char* argv[]) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     const EffectParams params = drawEffectParams();
     const RingTable* table = buildRingTable();  // exits with status 1 if out of memory
+    // The table again as aligned words at every byte offset, for the pixel loop; without the
+    // memory for them the loop reads the table itself.
+    const RingWords* words = buildRingWords(*table);
 
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
@@ -51,5 +54,5 @@ int main(int argc, char* argv[]) {
     SDL_Surface* screen = openScreen(argv);
     if (screen == nullptr) return kStartupFailure;
 
-    return runFrameLoop(screen, params, *table, RunClock::now());
+    return runFrameLoop(screen, params, *table, words, RunClock::now());
 }

@@ -28,7 +28,7 @@ const char kUsage[] = "usage: ringwave-snapshot SEED FRAME OUTPUT.bmp\n";
 // Renders the requested frame into an 8-bit surface with that frame's palette. Null, with
 // SDL's message in *reason, if the surface cannot be made.
 SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
-                         std::string* reason) {
+                         const RingWords* words, std::string* reason) {
     std::srand(request.seed);
     const EffectParams params = drawEffectParams();
     const double t = static_cast<double>(request.frame);
@@ -43,7 +43,13 @@ SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
     computePalette(t, params, palette);
     SDL_SetColors(image, palette, 0, kPaletteSize);
     SDL_LockSurface(image);
-    composeFrame(t, params, table, static_cast<std::uint8_t*>(image->pixels), image->pitch);
+    // From the word copies when there are some, as the demo's frame loop does.
+    std::uint8_t* pixels = static_cast<std::uint8_t*>(image->pixels);
+    if (words != nullptr) {
+        composeFrame(t, params, *words, pixels, image->pitch);
+    } else {
+        composeFrame(t, params, table, pixels, image->pitch);
+    }
     SDL_UnlockSurface(image);
     return image;
 }
@@ -134,11 +140,13 @@ int main(int argc, char* argv[]) {
         return kWriteFailure;
     }
     fillRingTable(table);
+    RingWords* words = buildRingWords(*table);
 
     std::string reason;
-    SDL_Surface* image = renderFrame(request, *table, &reason);
+    SDL_Surface* image = renderFrame(request, *table, words, &reason);
     const bool saved = image != nullptr && saveWhole(image, request.output, &reason);
     if (image != nullptr) SDL_FreeSurface(image);
+    std::free(words);
     std::free(table);
     if (!saved) {
         std::fprintf(stderr, "Couldn't write %s: %s\n", request.output, reason.c_str());

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,72 @@ int expectedPixel(const RingTable& table, const LayerOrigin origins[3], int i, i
         sum += table.bytes[(origins[k].y0 + j) * kRingTableWidth + origins[k].x0 + i];
     }
     return sum;
+}
+
+// A table of pseudo-random ring values (0 .. 85) with no smooth runs, so that a byte taken
+// from the wrong column, row or window shows.
+std::unique_ptr<RingTable, decltype(&std::free)> makeScrambledTable() {
+    RingTable* table = static_cast<RingTable*>(std::malloc(sizeof(RingTable)));
+    std::uint32_t state = 12345;
+    for (std::uint8_t& b : table->bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>((state >> 16) % (kMaxRingValue + 1));
+    }
+    return {table, &std::free};
+}
+
+using ComposeFunction = void (*)(const RingTable&, const LayerOrigin[3], std::uint8_t*, int);
+
+struct ComposePath {
+    const char* name;
+    ComposeFunction compose;
+};
+// Word copies of the given table, in one block kept for the whole test run (refilled for
+// every call: filling is a few copies of the table).
+const RingWords& copiesOf(const RingTable& table) {
+    static RingWords* const words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
+    fillRingWords(table, words);
+    return *words;
+}
+
+void composeFromCopies(const RingTable& table, const LayerOrigin origins[3], std::uint8_t* pixels,
+                       int pitch) {
+    composeLayers(copiesOf(table), origins, pixels, pitch);
+}
+
+void composeFromCopiesAligned(const RingTable& table, const LayerOrigin origins[3],
+                              std::uint8_t* pixels, int pitch) {
+    composeLayersAligned(copiesOf(table), origins, pixels, pitch);
+}
+
+const ComposePath kPaths[] = {{"composeLayers", composeLayers},
+                              {"composeLayersWords", composeLayersWords},
+                              {"composeLayers(copies)", composeFromCopies},
+                              {"composeLayersAligned", composeFromCopiesAligned}};
+
+constexpr std::uint8_t kGuard = 0xEE;
+
+// Composes into a fresh buffer at byte offset `shift` with the given pitch, and checks every
+// pixel against the table and every byte around the 320 x 200 rows against the guard value.
+// Returns the number of wrong bytes (0 when all is well).
+int composeAndCount(ComposeFunction compose, const RingTable& table, const LayerOrigin origins[3],
+                    int shift, int pitch) {
+    constexpr int kMargin = 64;
+    const int size = kMargin + shift + pitch * (kScreenHeight - 1) + kScreenWidth + kMargin;
+    std::vector<std::uint8_t> buffer(size, kGuard);
+    std::uint8_t* pixels = buffer.data() + kMargin + shift;
+    compose(table, origins, pixels, pitch);
+    int wrong = 0;
+    std::vector<bool> written(size, false);
+    for (int j = 0; j < kScreenHeight; ++j) {
+        for (int i = 0; i < kScreenWidth; ++i) {
+            const std::ptrdiff_t at = pixels - buffer.data() + j * pitch + i;
+            written[at] = true;
+            wrong += buffer[at] != expectedPixel(table, origins, i, j);
+        }
+    }
+    for (int at = 0; at < size; ++at) wrong += !written[at] && buffer[at] != kGuard;
+    return wrong;
 }
 
 }  // namespace
@@ -79,7 +146,6 @@ TEST(Compositor, LayersUseTheirOwnSpeeds) {
 TEST(Compositor, SumsWindowsAndKeepsRowTails) {
     const auto table = makeTable();
     constexpr int kPitch = 384;
-    constexpr std::uint8_t kGuard = 0xEE;
     const LayerOrigin placements[][3] = {
         {{0, 0}, {0, 0}, {0, 0}},
         {{320, 200}, {320, 200}, {320, 200}},
@@ -95,6 +161,69 @@ TEST(Compositor, SumsWindowsAndKeepsRowTails) {
                     << i << "," << j;
             }
             for (int i = kScreenWidth; i < kPitch; ++i) ASSERT_EQ(kGuard, pixels[j * kPitch + i]);
+        }
+    }
+}
+
+// Both paths (SSE2 or word path, and the word path everywhere) for every combination of
+// the three windows' byte offsets within a word, on a destination at every offset: words are
+// put together from two aligned neighbours, and heads and tails are done bytewise.
+TEST(Compositor, EveryWordOffsetOfWindowsAndDestination) {
+    const auto table = makeScrambledTable();
+    for (const ComposePath& path : kPaths) {
+        for (unsigned r0 = 0; r0 < 4; ++r0) {
+            for (unsigned r1 = 0; r1 < 4; ++r1) {
+                for (unsigned r2 = 0; r2 < 4; ++r2) {
+                    const LayerOrigin origins[3] = {{100 + r0, 3}, {201 + r1, 150}, {4 + r2, 77}};
+                    const int shift = static_cast<int>((r0 + 2 * r1 + 3 * r2) % 4);
+                    ASSERT_EQ(0, composeAndCount(path.compose, *table, origins, shift, 320))
+                        << path.name << " offsets " << r0 << r1 << r2 << " shift " << shift;
+                }
+            }
+        }
+    }
+}
+
+// Every offset within 16 bytes (an SSE2 register) of each window and of the destination.
+TEST(Compositor, EveryVectorOffset) {
+    const auto table = makeScrambledTable();
+    for (const ComposePath& path : kPaths) {
+        for (unsigned r = 0; r < 16; ++r) {
+            const LayerOrigin spread[3] = {{r, 0}, {16 + (r * 5) % 16, 1}, {32 + (r * 11) % 16, 2}};
+            ASSERT_EQ(0, composeAndCount(path.compose, *table, spread, static_cast<int>(r), 336))
+                << path.name << " " << r;
+        }
+    }
+}
+
+// Windows against the right and bottom edges of the table at every offset: nothing is read
+// or written outside (the sanitizer build checks the reads), and any pitch works, odd ones
+// putting each row's start at a different offset.
+TEST(Compositor, TableEdgesAndAnyPitch) {
+    const auto table = makeScrambledTable();
+    for (const ComposePath& path : kPaths) {
+        for (unsigned x0 = 313; x0 <= 320; ++x0) {
+            const LayerOrigin origins[3] = {{x0, 200}, {320, 200 - x0 % 3}, {0, 200}};
+            for (int pitch : {320, 321, 322, 323, 327, 400, 641}) {
+                ASSERT_EQ(0, composeAndCount(path.compose, *table, origins, 1, pitch))
+                    << path.name << " x0 " << x0 << " pitch " << pitch;
+            }
+        }
+    }
+}
+
+// RingTable is a byte array: it may lie at any address, and the word path then still reads
+// nothing outside it.
+TEST(Compositor, TableAtAnyAddress) {
+    const auto source = makeScrambledTable();
+    std::vector<std::uint8_t> block(sizeof(RingTable) + 8);
+    for (int shift = 1; shift < 4; ++shift) {
+        RingTable* moved = reinterpret_cast<RingTable*>(block.data() + shift);
+        std::memcpy(moved->bytes, source->bytes, sizeof(RingTable));
+        const LayerOrigin origins[3] = {{0, 0}, {320, 200}, {3, 101}};
+        for (const ComposePath& path : kPaths) {
+            ASSERT_EQ(0, composeAndCount(path.compose, *moved, origins, shift, 320))
+                << path.name << " " << shift;
         }
     }
 }
@@ -118,13 +247,16 @@ TEST(Compositor, FrameMatchesItsOrigins) {
     }
 }
 
-// The largest possible sum, three windows over a peak value, is 255: nothing wraps.
+// The largest possible sum, three windows over a peak value, is 255: nothing wraps or
+// carries into a neighbouring pixel of the same word.
 TEST(Compositor, SumNeverWraps) {
     RingTable* table = static_cast<RingTable*>(std::malloc(sizeof(RingTable)));
     std::fill(std::begin(table->bytes), std::end(table->bytes), std::uint8_t{kMaxRingValue});
     std::vector<std::uint8_t> pixels(kScreenWidth * kScreenHeight);
-    const LayerOrigin origins[3] = {{0, 0}, {320, 200}, {100, 50}};
-    composeLayers(*table, origins, pixels.data(), kScreenWidth);
-    for (std::uint8_t p : pixels) ASSERT_EQ(255, p);
+    const LayerOrigin origins[3] = {{0, 0}, {319, 200}, {101, 50}};
+    for (const ComposePath& path : kPaths) {
+        path.compose(*table, origins, pixels.data(), kScreenWidth);
+        for (std::uint8_t p : pixels) ASSERT_EQ(255, p) << path.name;
+    }
     std::free(table);
 }
