@@ -7,7 +7,7 @@ constexpr std::uint64_t kMaxSnapshotFrame = std::uint64_t{1} << 53;  // doubles 
 
 // What ringwave-snapshot was asked for: frame `frame` of the run seeded with `seed`.
 struct SnapshotRequest {
-    std::uint32_t seed;  // the wall-clock second the run started
+    std::uint32_t seed;   // the wall-clock second the run started
     std::uint64_t frame;  // 1 .. 2^53; the frame's time t is this count as a double
     const char* output;   // path of the BMP file to write
 };

@@ -47,10 +47,28 @@ TEST(VideoFlags, AnyOrderAndRepeats) {
 // very long and non-UTF-8 words are ignored.
 TEST(VideoFlags, ExactWordsOnly) {
     const std::vector<std::string> near = {
-        "-FULLSCREEN", "-Fullscreen", "--fullscreen", "-fullscreen ", "-fullscreenx",
-        "-HW", "--hw", "-hw=1", "hw", "-h", "-Flip", "--flip", "-flip\n", "flip",
-        "-fullscree", "-", "", std::string(100000, 'a'), std::string(5000, '-') + "hw",
-        "-hw\xff", "\xc3\x28-flip", "-fl\x80ip",
+        "-FULLSCREEN",
+        "-Fullscreen",
+        "--fullscreen",
+        "-fullscreen ",
+        "-fullscreenx",
+        "-HW",
+        "--hw",
+        "-hw=1",
+        "hw",
+        "-h",
+        "-Flip",
+        "--flip",
+        "-flip\n",
+        "flip",
+        "-fullscree",
+        "-",
+        "",
+        std::string(100000, 'a'),
+        std::string(5000, '-') + "hw",
+        "-hw\xff",
+        "\xc3\x28-flip",
+        "-fl\x80ip",
     };
     for (const std::string& word : near) {
         EXPECT_EQ(kDefault, flagsFor({word})) << "word of length " << word.size();

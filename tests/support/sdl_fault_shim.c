@@ -35,7 +35,9 @@ static long envNumber(const char* name) {
     return value != NULL ? atol(value) : 0;
 }
 
-static void* nextSymbol(const char* name) { return dlsym(RTLD_NEXT, name); }
+static void* nextSymbol(const char* name) {
+    return dlsym(RTLD_NEXT, name);
+}
 
 void* malloc(size_t size) {
     if (size == kTableBytes && envNumber("RWSHIM_FAIL_TABLE_ALLOC")) return NULL;
@@ -126,14 +128,14 @@ __attribute__((destructor)) static void writeReport(void) {
     const char* path = getenv("RWSHIM_REPORT");
     if (path == NULL) return;
     char text[1024];
-    int length = snprintf(text, sizeof text,
-                          "sdl_init %ld\nsdl_quit %ld\nvideo_calls %ld\nvideo_flags 0x%08lx\n"
-                          "polls %ld\nset_colors %ld\nset_colors_other %ld\nlocks %ld\n"
-                          "lock_failures %ld\nunlocks %ld\nflips %ld\nloop_allocs %ld\n",
-                          counters.sdlInit, counters.sdlQuit, counters.videoCalls,
-                          counters.videoFlags, counters.polls, counters.setColors,
-                          counters.setColorsOther, counters.locks, counters.lockFailures,
-                          counters.unlocks, counters.flips, counters.loopAllocs);
+    int length =
+        snprintf(text, sizeof text,
+                 "sdl_init %ld\nsdl_quit %ld\nvideo_calls %ld\nvideo_flags 0x%08lx\n"
+                 "polls %ld\nset_colors %ld\nset_colors_other %ld\nlocks %ld\n"
+                 "lock_failures %ld\nunlocks %ld\nflips %ld\nloop_allocs %ld\n",
+                 counters.sdlInit, counters.sdlQuit, counters.videoCalls, counters.videoFlags,
+                 counters.polls, counters.setColors, counters.setColorsOther, counters.locks,
+                 counters.lockFailures, counters.unlocks, counters.flips, counters.loopAllocs);
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return;
     if (write(fd, text, (size_t)length) != length) perror("shim report");
