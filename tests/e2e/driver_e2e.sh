@@ -12,8 +12,7 @@ export SDL_VIDEODRIVER=dummy
 # Sanitizer builds: SDL's own allocations are not this program's leaks.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 
-fail() { echo "FAIL: $*" >&2; [ -f "$work/out" ] && sed 's/^/  stdout: /' "$work/out" >&2;
-         [ -f "$work/err" ] && sed 's/^/  stderr: /' "$work/err" >&2; exit 1; }
+. "$(dirname "$0")/report_checks.sh"
 
 # Value of one counter in the shim's report.
 counter() { awk -v k="$1" '$1 == k { print $2 }' "$work/report"; }
@@ -21,22 +20,6 @@ counter() { awk -v k="$1" '$1 == k { print $2 }' "$work/report"; }
 expect_counter() {
     local got; got=$(counter "$1")
     [ "$got" = "$2" ] || fail "$1: expected $2, got '$got'"
-}
-
-# stdout must be exactly the progress line and one frame-rate line; prints the rate.
-check_report_lines() {
-    [ "$(wc -l < "$work/out")" -eq 2 ] || fail "expected two stdout lines"
-    [ "$(sed -n 1p "$work/out")" = "Precalculating table..." ] || fail "first line"
-    local line rate; line=$(sed -n 2p "$work/out")
-    rate=$(printf '%s\n' "$line" | sed -n 's/^Frame rate: \(.*\) frames\/sec$/\1/p')
-    [ -n "$rate" ] || fail "rate line malformed: $line"
-    case "$rate" in *inf*|*nan*) fail "rate not finite: $rate";; esac
-    printf '%s\n' "$rate"
-}
-
-expect_positive_rate() {
-    local rate; rate=$(check_report_lines) || exit 1
-    awk -v r="$rate" 'BEGIN { exit !(r + 0 > 0) }' || fail "rate not positive: $rate"
 }
 
 # Runs ringwave with the shim, stopped by the shim after $1 polls; extra environment follows.

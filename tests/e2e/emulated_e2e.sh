@@ -13,20 +13,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export SDL_VIDEODRIVER=dummy
 
-fail() { echo "FAIL: $*" >&2; [ -f "$work/out" ] && sed 's/^/  stdout: /' "$work/out" >&2;
-         [ -f "$work/err" ] && sed 's/^/  stderr: /' "$work/err" >&2; exit 1; }
-
-# stdout must be exactly the progress line and one frame-rate line with a finite positive rate.
-expect_positive_rate() {
-    [ "$(wc -l < "$work/out")" -eq 2 ] || fail "expected two stdout lines"
-    [ "$(sed -n 1p "$work/out")" = "Precalculating table..." ] || fail "first line"
-    local line rate; line=$(sed -n 2p "$work/out")
-    rate=$(printf '%s\n' "$line" | sed -n 's/^Frame rate: \(.*\) frames\/sec$/\1/p')
-    [ -n "$rate" ] || fail "rate line malformed: $line"
-    case "$rate" in *inf*|*nan*) fail "rate not finite: $rate";; esac
-    awk -v r="$rate" 'BEGIN { exit !(r + 0 > 0) }' || fail "rate not positive: $rate"
-    echo "emulated frame rate: $rate frames/sec"
-}
+. "$(dirname "$0")/report_checks.sh"
 
 # Starts ringwave under the emulator in the background with default signal dispositions (a
 # background job of a script starts with SIGINT ignored). The host process's signal mask
