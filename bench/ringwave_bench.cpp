@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -130,6 +131,9 @@ const Pair kPairs[] = {
 // The console report, plus the mean CPU time per call of every benchmark for the summary.
 class RatioReporter : public benchmark::ConsoleReporter {
    public:
+    // Colours only on a terminal: logs and CI output stay plain text.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {

@@ -30,8 +30,12 @@ if [ ! -f "$prefix/.ringwave-benchmark" ] || [ "$(cat "$prefix/.ringwave-benchma
     cmake -S "$source" -B "$build/benchmark-src/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
           -DCMAKE_BUILD_TYPE=Release -DGIT_VERSION="$version" -DBUILD_SHARED_LIBS=OFF \
           -DBENCHMARK_ENABLE_TESTING=OFF -DBENCHMARK_ENABLE_GTEST_TESTS=OFF \
-          -DBENCHMARK_ENABLE_WERROR=OFF -DCMAKE_INSTALL_PREFIX="$prefix" > /dev/null
-    cmake --build "$build/benchmark-src/build" -j 2 > /dev/null
+          -DBENCHMARK_ENABLE_WERROR=OFF -DCMAKE_INSTALL_PREFIX="$prefix" \
+          > "$build/benchmark-configure.log" 2>&1 ||
+        { tail -n 40 "$build/benchmark-configure.log" >&2; exit 1; }
+    # Its warnings (the ARM ABI note on argument passing) are about the library, not ours.
+    cmake --build "$build/benchmark-src/build" -j 2 > "$build/benchmark-build.log" 2>&1 ||
+        { tail -n 40 "$build/benchmark-build.log" >&2; exit 1; }
     cmake --install "$build/benchmark-src/build" > /dev/null
     rm -rf "$build/benchmark-src"
     echo "$key" > "$prefix/.ringwave-benchmark"
