@@ -41,8 +41,8 @@ int main(int argc, char* argv[]) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     const EffectParams params = drawEffectParams();
     const RingTable* table = buildRingTable();  // exits with status 1 if out of memory
-    // The table again as aligned words at every byte offset, for the pixel loop; without the
-    // memory for them the loop reads the table itself.
+    // The table again as aligned words at every byte offset, for a pixel loop on a processor
+    // without unaligned loads; without them (or the memory for them) it reads the table.
     const RingWords* words = buildRingWords(*table);
 
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {

@@ -346,9 +346,14 @@ void fillRingWords(const RingTable& table, RingWords* words) {
 }
 
 RingWords* buildRingWords(const RingTable& table) {
+#if defined(__SSE2__)
+    (void)table;
+    return nullptr;  // the copies would only cost memory and start-up time here
+#else
     RingWords* words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
     if (words != nullptr) fillRingWords(table, words);
     return words;
+#endif
 }
 
 void composeLayersAligned(const RingWords& words, const LayerOrigin origins[kLayerCount],

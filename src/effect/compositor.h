@@ -57,8 +57,9 @@ struct RingWords {
 // Fills the four copies from a filled table.
 void fillRingWords(const RingTable& table, RingWords* words);
 
-// Allocates and fills the copies; null when the memory is not there (the frame loop then
-// composes from the table alone, more slowly, with the same pixels).
+// Allocates and fills the copies; null when the memory is not there, and always null with
+// SSE2, which reads windows at any byte offset at full speed. On null the frame loop composes
+// from the table alone, with the same pixels.
 RingWords* buildRingWords(const RingTable& table);
 
 // Same pixels as composeLayers on the table the copies were made from; on processors
