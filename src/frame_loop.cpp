@@ -17,12 +17,8 @@ void drawFrame(SDL_Surface* screen, const EffectParams& params, const RingTable&
     computePalette(t, params, palette);
     SDL_SetColors(screen, palette, kFirstColour, kPaletteSize);
     if (SDL_LockSurface(screen) < 0) return;  // skip this frame's drawing; try again next pass
-    std::uint8_t* pixels = static_cast<std::uint8_t*>(screen->pixels);
-    if (words != nullptr) {
-        composeFrame(t, params, *words, pixels, screen->pitch);
-    } else {
-        composeFrame(t, params, table, pixels, screen->pitch);
-    }
+    composeFrame(t, params, table, words, static_cast<std::uint8_t*>(screen->pixels),
+                 screen->pitch);
     SDL_UnlockSurface(screen);
     SDL_Flip(screen);
 }

@@ -43,13 +43,8 @@ SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
     computePalette(t, params, palette);
     SDL_SetColors(image, palette, 0, kPaletteSize);
     SDL_LockSurface(image);
-    // From the word copies when there are some, as the demo's frame loop does.
-    std::uint8_t* pixels = static_cast<std::uint8_t*>(image->pixels);
-    if (words != nullptr) {
-        composeFrame(t, params, *words, pixels, image->pitch);
-    } else {
-        composeFrame(t, params, table, pixels, image->pitch);
-    }
+    // Drawn as the demo's frame loop draws it.
+    composeFrame(t, params, table, words, static_cast<std::uint8_t*>(image->pixels), image->pitch);
     SDL_UnlockSurface(image);
     return image;
 }

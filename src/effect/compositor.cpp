@@ -380,3 +380,12 @@ void composeFrame(double t, const EffectParams& params, const RingWords& words,
     computeLayerOrigins(t, params, origins);
     composeLayers(words, origins, pixels, pitch);
 }
+
+void composeFrame(double t, const EffectParams& params, const RingTable& table,
+                  const RingWords* words, std::uint8_t* pixels, int pitch) {
+    if (words != nullptr) {
+        composeFrame(t, params, *words, pixels, pitch);
+    } else {
+        composeFrame(t, params, table, pixels, pitch);
+    }
+}

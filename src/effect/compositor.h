@@ -77,4 +77,9 @@ void composeLayersAligned(const RingWords& words, const LayerOrigin origins[kLay
 void composeFrame(double t, const EffectParams& params, const RingWords& words,
                   std::uint8_t* pixels, int pitch);
 
+// One frame from the word copies when there are some (words not null), else from the table:
+// the same pixels either way. The demo and the snapshot tool draw through this.
+void composeFrame(double t, const EffectParams& params, const RingTable& table,
+                  const RingWords* words, std::uint8_t* pixels, int pitch);
+
 #endif  // RINGWAVE_EFFECT_COMPOSITOR_H_
