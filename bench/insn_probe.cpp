@@ -4,11 +4,13 @@
 // everything else (start-up, table set-up, the checksum) is the same in both runs.
 //
 //   ringwave-insn-probe WORKLOAD fast|reference COUNT
-//   WORKLOAD: table    the ring table, all 256,000 bytes (fast: with its word copies, as
-//                      start-up builds them)
+//   WORKLOAD: table    the ring table, all 256,000 bytes (fast: with its layout, as start-up
+//                      builds it: on the device the word copies too)
 //             palette  the 256 palette colours of one frame
 //             compose  one frame's window origins and 64,000 pixels
 //             frame    one frame's own work: palette, origins and pixels
+//             startup  the program's own work from start-up to its first frame on screen:
+//                      the table (and its layout), then frame 1's palette, origins and pixels
 
 #include <SDL_video.h>
 
@@ -26,9 +28,9 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 const char kUsage[] =
-    "usage: ringwave-insn-probe table|palette|compose|frame fast|reference COUNT\n";
+    "usage: ringwave-insn-probe table|palette|compose|frame|startup fast|reference COUNT\n";
 
-enum class Workload { kTable, kPalette, kCompose, kFrame };
+enum class Workload { kTable, kPalette, kCompose, kFrame, kStartup };
 
 struct Probe {
     Workload workload;
@@ -47,6 +49,8 @@ bool parseProbe(int argc, char* argv[], Probe* probe) {
         probe->workload = Workload::kCompose;
     } else if (std::strcmp(name, "frame") == 0) {
         probe->workload = Workload::kFrame;
+    } else if (std::strcmp(name, "startup") == 0) {
+        probe->workload = Workload::kStartup;
     } else {
         return false;
     }
@@ -80,25 +84,27 @@ int main(int argc, char* argv[]) {
     const EffectParams params = benchParams();
     static RingTable table;
     static RingTable scratch;
-    static RingWords words;
-    static RingWords scratchWords;
     static std::uint8_t pixels[kScreenWidth * kScreenHeight];
     static SDL_Color palette[kPaletteSize];
     fillRingTable(&table);
-    fillRingWords(table, &words);
+    const RingLayout ring = buildRingLayout(&table);
 
+    const Workload w = probe.workload;
+    const bool startup = w == Workload::kStartup;
+    const bool withTable = w == Workload::kTable || startup;
+    const bool withPalette = w == Workload::kPalette || w == Workload::kFrame || startup;
+    const bool withPixels = w == Workload::kCompose || w == Workload::kFrame || startup;
     for (long call = 0; call < probe.count; ++call) {
-        const double t = static_cast<double>(call + 1);  // frames 1, 2, 3, ... as the loop runs
-        const bool withPalette =
-            probe.workload == Workload::kPalette || probe.workload == Workload::kFrame;
-        const bool withPixels =
-            probe.workload == Workload::kCompose || probe.workload == Workload::kFrame;
-        if (probe.workload == Workload::kTable) {
+        // Frames 1, 2, 3, ... as the loop runs them; start-up ends with frame 1, drawn from the
+        // table it has just built.
+        const double t = startup ? 1.0 : static_cast<double>(call + 1);
+        RingLayout built{&scratch, nullptr};
+        if (withTable) {
             if (probe.reference) {
                 referenceFillRingTable(&scratch);
             } else {
                 fillRingTable(&scratch);
-                fillRingWords(scratch, &scratchWords);
+                built = buildRingLayout(&scratch);
             }
         }
         if (withPalette) {
@@ -110,11 +116,12 @@ int main(int argc, char* argv[]) {
         }
         if (withPixels) {
             if (probe.reference) {
-                referenceComposeFrame(t, params, table, pixels, kScreenWidth);
+                referenceComposeFrame(t, params, startup ? scratch : table, pixels, kScreenWidth);
             } else {
-                composeFrame(t, params, words, pixels, kScreenWidth);
+                composeFrame(t, params, startup ? built : ring, pixels, kScreenWidth);
             }
         }
+        std::free(built.words);
     }
     std::printf("%08x %08x %08x\n", digest(scratch.bytes, sizeof scratch.bytes),
                 digest(reinterpret_cast<const std::uint8_t*>(palette), sizeof palette),

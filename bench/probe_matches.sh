@@ -6,7 +6,7 @@ set -euo pipefail
 workload=$1
 shift
 calls=3
-[ "$workload" = table ] && calls=1
+case $workload in table | startup) calls=1 ;; esac
 fast=$("$@" "$workload" fast "$calls")
 reference=$("$@" "$workload" reference "$calls")
 echo "fast:      $fast"

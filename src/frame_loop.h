@@ -15,11 +15,9 @@ using RunClock = std::chrono::steady_clock;
 
 // Runs frames as fast as they come until SDL reports a pending event (which is left in the
 // queue), then prints the frame-rate line. Each pass sets the palette, and draws and flips
-// only when the surface locks. Pixels come from the table's word copies when there are
-// some (words not null), else from the table; they are the same either way. Returns the
-// exit status 0.
-int runFrameLoop(SDL_Surface* screen, const EffectParams& params, const RingTable& table,
-                 const RingWords* words, RunClock::time_point start);
+// only when the surface locks. Returns the exit status 0.
+int runFrameLoop(SDL_Surface* screen, const EffectParams& params, const RingLayout& ring,
+                 RunClock::time_point start);
 
 // Frames per second over a run: 0 when no frame was drawn or no time was measured, so the
 // result is always finite and never negative.

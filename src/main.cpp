@@ -40,10 +40,9 @@ int main(int argc, char* argv[]) {
     // Runs started in the same second share their speeds, and so their whole animation.
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     const EffectParams params = drawEffectParams();
-    const RingTable* table = buildRingTable();  // exits with status 1 if out of memory
-    // The table again as aligned words at every byte offset, for a pixel loop on a processor
-    // without unaligned loads; without them (or the memory for them) it reads the table.
-    const RingWords* words = buildRingWords(*table);
+    // buildRingTable exits with status 1 if out of memory; the layout adds what this build's
+    // pixel loop reads besides the table.
+    const RingLayout ring = buildRingLayout(buildRingTable());
 
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
@@ -54,5 +53,5 @@ int main(int argc, char* argv[]) {
     SDL_Surface* screen = openScreen(argv);
     if (screen == nullptr) return kStartupFailure;
 
-    return runFrameLoop(screen, params, *table, words, RunClock::now());
+    return runFrameLoop(screen, params, ring, RunClock::now());
 }

@@ -27,8 +27,8 @@ const char kUsage[] = "usage: ringwave-snapshot SEED FRAME OUTPUT.bmp\n";
 
 // Renders the requested frame into an 8-bit surface with that frame's palette. Null, with
 // SDL's message in *reason, if the surface cannot be made.
-SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
-                         const RingWords* words, std::string* reason) {
+SDL_Surface* renderFrame(const SnapshotRequest& request, const RingLayout& ring,
+                         std::string* reason) {
     std::srand(request.seed);
     const EffectParams params = drawEffectParams();
     const double t = static_cast<double>(request.frame);
@@ -44,7 +44,7 @@ SDL_Surface* renderFrame(const SnapshotRequest& request, const RingTable& table,
     SDL_SetColors(image, palette, 0, kPaletteSize);
     SDL_LockSurface(image);
     // Drawn as the demo's frame loop draws it.
-    composeFrame(t, params, table, words, static_cast<std::uint8_t*>(image->pixels), image->pitch);
+    composeFrame(t, params, ring, static_cast<std::uint8_t*>(image->pixels), image->pitch);
     SDL_UnlockSurface(image);
     return image;
 }
@@ -135,13 +135,13 @@ int main(int argc, char* argv[]) {
         return kWriteFailure;
     }
     fillRingTable(table);
-    RingWords* words = buildRingWords(*table);
+    const RingLayout ring = buildRingLayout(table);
 
     std::string reason;
-    SDL_Surface* image = renderFrame(request, *table, words, &reason);
+    SDL_Surface* image = renderFrame(request, ring, &reason);
     const bool saved = image != nullptr && saveWhole(image, request.output, &reason);
     if (image != nullptr) SDL_FreeSurface(image);
-    std::free(words);
+    std::free(ring.words);
     std::free(table);
     if (!saved) {
         std::fprintf(stderr, "Couldn't write %s: %s\n", request.output, reason.c_str());

@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "effect/compositor_paths.h"
+
 namespace {
 
 constexpr double kHalfPi = 1.5707963267948966;  // sin of this double is exactly 1.0
@@ -45,28 +47,43 @@ struct ComposePath {
     const char* name;
     ComposeFunction compose;
 };
+
 // Word copies of the given table, in one block kept for the whole test run (refilled for
 // every call: filling is a few copies of the table).
-const RingWords& copiesOf(const RingTable& table) {
+RingWords* copiesOf(const RingTable& table) {
     static RingWords* const words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
     fillRingWords(table, words);
-    return *words;
+    return words;
 }
 
 void composeFromCopies(const RingTable& table, const LayerOrigin origins[3], std::uint8_t* pixels,
                        int pitch) {
-    composeLayers(copiesOf(table), origins, pixels, pitch);
+    composeLayersWords(*copiesOf(table), origins, pixels, pitch);
 }
 
-void composeFromCopiesAligned(const RingTable& table, const LayerOrigin origins[3],
-                              std::uint8_t* pixels, int pitch) {
-    composeLayersAligned(copiesOf(table), origins, pixels, pitch);
+// What composeFrame draws with, and without, the word copies.
+void composeLayout(const RingTable& table, const LayerOrigin origins[3], std::uint8_t* pixels,
+                   int pitch) {
+    const RingLayout ring{&table, copiesOf(table)};
+    composeLayers(ring, origins, pixels, pitch);
 }
 
-const ComposePath kPaths[] = {{"composeLayers", composeLayers},
-                              {"composeLayersWords", composeLayersWords},
-                              {"composeLayers(copies)", composeFromCopies},
-                              {"composeLayersAligned", composeFromCopiesAligned}};
+void composeLayoutWithoutCopies(const RingTable& table, const LayerOrigin origins[3],
+                                std::uint8_t* pixels, int pitch) {
+    const RingLayout ring{&table, nullptr};
+    composeLayers(ring, origins, pixels, pitch);
+}
+
+// Every pixel loop of the compositor, whichever this build draws with.
+const ComposePath kPaths[] = {
+#if defined(__SSE2__)
+    {"composeLayersVector", composeLayersVector},
+#endif
+    {"composeLayersWords", composeFromCopies},
+    {"composeLayersBytes", composeLayersBytes},
+    {"composeLayers(copies)", composeLayout},
+    {"composeLayers(table alone)", composeLayoutWithoutCopies},
+};
 
 constexpr std::uint8_t kGuard = 0xEE;
 
@@ -152,22 +169,26 @@ TEST(Compositor, SumsWindowsAndKeepsRowTails) {
         {{0, 200}, {320, 0}, {160, 100}},
         {{294, 190}, {7, 13}, {319, 1}},
     };
-    for (const auto& origins : placements) {
-        std::vector<std::uint8_t> pixels(kPitch * kScreenHeight, kGuard);
-        composeLayers(*table, origins, pixels.data(), kPitch);
-        for (int j = 0; j < kScreenHeight; ++j) {
-            for (int i = 0; i < kScreenWidth; ++i) {
-                ASSERT_EQ(expectedPixel(*table, origins, i, j), pixels[j * kPitch + i])
-                    << i << "," << j;
+    for (const ComposePath& path : kPaths) {
+        for (const auto& origins : placements) {
+            std::vector<std::uint8_t> pixels(kPitch * kScreenHeight, kGuard);
+            path.compose(*table, origins, pixels.data(), kPitch);
+            for (int j = 0; j < kScreenHeight; ++j) {
+                for (int i = 0; i < kScreenWidth; ++i) {
+                    ASSERT_EQ(expectedPixel(*table, origins, i, j), pixels[j * kPitch + i])
+                        << path.name << " " << i << "," << j;
+                }
+                for (int i = kScreenWidth; i < kPitch; ++i) {
+                    ASSERT_EQ(kGuard, pixels[j * kPitch + i]) << path.name;
+                }
             }
-            for (int i = kScreenWidth; i < kPitch; ++i) ASSERT_EQ(kGuard, pixels[j * kPitch + i]);
         }
     }
 }
 
-// Both paths (SSE2 or word path, and the word path everywhere) for every combination of
-// the three windows' byte offsets within a word, on a destination at every offset: words are
-// put together from two aligned neighbours, and heads and tails are done bytewise.
+// Every pixel loop for every combination of the three windows' byte offsets within a word, on
+// a destination at every offset: each window's words come from the copy of its offset, and
+// heads and tails are done bytewise.
 TEST(Compositor, EveryWordOffsetOfWindowsAndDestination) {
     const auto table = makeScrambledTable();
     for (const ComposePath& path : kPaths) {
@@ -212,8 +233,7 @@ TEST(Compositor, TableEdgesAndAnyPitch) {
     }
 }
 
-// RingTable is a byte array: it may lie at any address, and the word path then still reads
-// nothing outside it.
+// RingTable is a byte array: it may lie at any address, and no loop then reads outside it.
 TEST(Compositor, TableAtAnyAddress) {
     const auto source = makeScrambledTable();
     std::vector<std::uint8_t> block(sizeof(RingTable) + 8);
@@ -228,15 +248,16 @@ TEST(Compositor, TableAtAnyAddress) {
     }
 }
 
-// A pitch of exactly 320 packs the rows; a frame composed through composeFrame matches the
-// origins it computes.
+// A pitch of exactly 320 packs the rows; a frame composed through composeFrame, from the
+// layout start-up builds, matches the origins it computes.
 TEST(Compositor, FrameMatchesItsOrigins) {
     const auto table = makeTable();
+    const RingLayout ring = buildRingLayout(table.get());
     EffectParams params{};
     for (int k = 0; k < 6; ++k) params.driftSpeed[k] = (k * 173 % 1000 + 1) / 5000.0;
     std::vector<std::uint8_t> pixels(kScreenWidth * kScreenHeight);
     for (double t : {1.0, 99.0, 65536.0, 2147483648.0}) {
-        composeFrame(t, params, *table, pixels.data(), kScreenWidth);
+        composeFrame(t, params, ring, pixels.data(), kScreenWidth);
         LayerOrigin origins[3];
         computeLayerOrigins(t, params, origins);
         for (int j = 0; j < kScreenHeight; j += 7) {
@@ -245,6 +266,7 @@ TEST(Compositor, FrameMatchesItsOrigins) {
             }
         }
     }
+    std::free(ring.words);
 }
 
 // The largest possible sum, three windows over a peak value, is 255: nothing wraps or

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "effect/compositor_paths.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -50,129 +52,24 @@ void composeRowsVector(const std::uint8_t* w0, const std::uint8_t* w1, const std
 
 #endif
 
-// The word path from the table alone, for processors without unaligned word loads (ARMv5
-// has none: an unaligned word read would be four byte reads) when there are no word copies
-// of the table (see RingWords; with them every load is aligned). The destination decides the
-// alignment: a few head
-// bytes bring it to a word boundary, then every store is an aligned word. A window whose
-// bytes then sit at offset R inside their words is read as aligned words too, and each of its
-// words is put together from two neighbours: the high bytes of the previous one and the low
-// bytes of the next. The two pieces share no byte, so they can be added into the sum
-// separately (no carries, as above): an offset costs one shifted add per word and no more.
+// The word path, for processors without unaligned word loads (ARMv5 has none: an unaligned
+// word read would be four byte reads). Each window is read as aligned words from the word copy
+// of its byte offset (RingWords); a few head bytes bring each destination row to a word
+// boundary, so every store in between is an aligned word too.
 
 using Word = std::uint32_t;
-typedef Word __attribute__((may_alias)) AliasedWord;  // table and pixels are bytes
+typedef Word __attribute__((may_alias)) AliasedWord;  // pixels are bytes
 constexpr int kWordBytes = sizeof(Word);
 constexpr std::uintptr_t kWordMask = kWordBytes - 1;
-constexpr int kWordBits = 32;
-
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr Word earlierPart(Word w, int bits) {
-    return w << bits;
-}
-constexpr Word laterPart(Word w, int bits) {
-    return w >> bits;
-}
-#else
-// Little-endian: the byte at the lower address is the low byte of the word.
-constexpr Word earlierPart(Word w, int bits) {
-    return w >> bits;
-}
-constexpr Word laterPart(Word w, int bits) {
-    return w << bits;
-}
-#endif
-
-// One window read as aligned words, its bytes Offset places into the first of them.
-template <int Offset>
-struct WindowWords {
-    const AliasedWord* next;  // the next aligned word to load
-    Word previous;            // the last word loaded (offset windows only)
-
-    explicit WindowWords(const std::uint8_t* start)
-        : next(reinterpret_cast<const AliasedWord*>(start - Offset)), previous(0) {
-        if (Offset != 0) previous = *next++;
-    }
-
-    // The next four window bytes, as a word in memory order.
-    Word take() {
-        if constexpr (Offset == 0) {
-            return *next++;
-        } else {
-            const Word current = *next++;
-            const Word word =
-                earlierPart(previous, Offset * 8) + laterPart(current, kWordBits - Offset * 8);
-            previous = current;
-            return word;
-        }
-    }
-};
-
-// The aligned middle of one row: words of four pixels, two at a time (the compiler keeps
-// each window's pair in registers and can load it with one instruction).
-template <int Offset0, int Offset1, int Offset2>
-void composeWords(const std::uint8_t* w0, const std::uint8_t* w1, const std::uint8_t* w2,
-                  AliasedWord* dst, int words) {
-    WindowWords<Offset0> a(w0);
-    WindowWords<Offset1> b(w1);
-    WindowWords<Offset2> c(w2);
-    AliasedWord* const end = dst + words;
-    for (; end - dst >= 2; dst += 2) {
-        const Word a0 = a.take(), a1 = a.take();
-        const Word b0 = b.take(), b1 = b.take();
-        const Word c0 = c.take(), c1 = c.take();
-        dst[0] = a0 + b0 + c0;
-        dst[1] = a1 + b1 + c1;
-    }
-    if (dst != end) *dst = a.take() + b.take() + c.take();
-}
-
-using WordsFunction = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*,
-                               AliasedWord*, int);
-
-template <int Offset0, int Offset1>
-constexpr WordsFunction kWordsByLastOffset[kWordBytes] = {
-    composeWords<Offset0, Offset1, 0>, composeWords<Offset0, Offset1, 1>,
-    composeWords<Offset0, Offset1, 2>, composeWords<Offset0, Offset1, 3>};
-
-template <int Offset0>
-constexpr const WordsFunction* kWordsByMiddleOffset[kWordBytes] = {
-    kWordsByLastOffset<Offset0, 0>, kWordsByLastOffset<Offset0, 1>, kWordsByLastOffset<Offset0, 2>,
-    kWordsByLastOffset<Offset0, 3>};
-
-// Every combination of the three windows' offsets, each loop with its shifts as constants.
-constexpr const WordsFunction* const* kWordsByOffsets[kWordBytes] = {
-    kWordsByMiddleOffset<0>, kWordsByMiddleOffset<1>, kWordsByMiddleOffset<2>,
-    kWordsByMiddleOffset<3>};
 
 std::uintptr_t offsetOf(const void* p) {
     return reinterpret_cast<std::uintptr_t>(p) & kWordMask;
 }
 
+// One pixel per add: row heads and tails of the word path, and the whole frame without copies.
 void composeBytes(const std::uint8_t* w0, const std::uint8_t* w1, const std::uint8_t* w2,
                   std::uint8_t* dst, int count) {
     for (int i = 0; i < count; ++i) dst[i] = w0[i] + w1[i] + w2[i];
-}
-
-void composeRowsWords(const std::uint8_t* w0, const std::uint8_t* w1, const std::uint8_t* w2,
-                      std::uint8_t* pixels, int pitch) {
-    for (int j = 0; j < kScreenHeight; ++j) {
-        std::uint8_t* dst = pixels + static_cast<std::ptrdiff_t>(j) * pitch;
-        // Head bytes up to the destination's first word boundary, aligned words, tail bytes.
-        const int head = static_cast<int>((kWordBytes - offsetOf(dst)) & kWordMask);
-        const int words = (kScreenWidth - head) / kWordBytes;
-        const int tailStart = head + words * kWordBytes;
-        composeBytes(w0, w1, w2, dst, head);
-        const WordsFunction composeMiddle =
-            kWordsByOffsets[offsetOf(w0 + head)][offsetOf(w1 + head)][offsetOf(w2 + head)];
-        composeMiddle(w0 + head, w1 + head, w2 + head, reinterpret_cast<AliasedWord*>(dst + head),
-                      words);
-        composeBytes(w0 + tailStart, w1 + tailStart, w2 + tailStart, dst + tailStart,
-                     kScreenWidth - tailStart);
-        w0 += kRingTableWidth;
-        w1 += kRingTableWidth;
-        w2 += kRingTableWidth;
-    }
 }
 
 void composeRowsBytes(const std::uint8_t* w0, const std::uint8_t* w1, const std::uint8_t* w2,
@@ -307,35 +204,6 @@ void computeLayerOrigins(double t, const EffectParams& params, LayerOrigin origi
     }
 }
 
-void composeLayersWords(const RingTable& table, const LayerOrigin origins[kLayerCount],
-                        std::uint8_t* pixels, int pitch) {
-    const Windows w = windowsOf(table, origins);
-    // Whole aligned words of a word-aligned table never reach outside it (its size is a
-    // multiple of the word). A table at any other address is summed byte by byte.
-    if (offsetOf(table.bytes) != 0) {
-        composeRowsBytes(w.w0, w.w1, w.w2, pixels, pitch);
-        return;
-    }
-    composeRowsWords(w.w0, w.w1, w.w2, pixels, pitch);
-}
-
-void composeLayers(const RingTable& table, const LayerOrigin origins[kLayerCount],
-                   std::uint8_t* pixels, int pitch) {
-#if defined(__SSE2__)
-    const Windows w = windowsOf(table, origins);
-    composeRowsVector(w.w0, w.w1, w.w2, pixels, pitch);
-#else
-    composeLayersWords(table, origins, pixels, pitch);
-#endif
-}
-
-void composeFrame(double t, const EffectParams& params, const RingTable& table,
-                  std::uint8_t* pixels, int pitch) {
-    LayerOrigin origins[kLayerCount];
-    computeLayerOrigins(t, params, origins);
-    composeLayers(table, origins, pixels, pitch);
-}
-
 void fillRingWords(const RingTable& table, RingWords* words) {
     for (int copy = 0; copy < kWordCopies; ++copy) {
         std::uint8_t* out = reinterpret_cast<std::uint8_t*>(words->copies[copy]);
@@ -345,47 +213,53 @@ void fillRingWords(const RingTable& table, RingWords* words) {
     }
 }
 
-RingWords* buildRingWords(const RingTable& table) {
+RingLayout buildRingLayout(const RingTable* table) {
 #if defined(__SSE2__)
-    (void)table;
-    return nullptr;  // the copies would only cost memory and start-up time here
+    RingWords* words = nullptr;  // the copies would only cost memory and start-up time here
 #else
     RingWords* words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
-    if (words != nullptr) fillRingWords(table, words);
-    return words;
+    if (words != nullptr) fillRingWords(*table, words);
 #endif
+    return RingLayout{table, words};
 }
 
-void composeLayersAligned(const RingWords& words, const LayerOrigin origins[kLayerCount],
-                          std::uint8_t* pixels, int pitch) {
+#if defined(__SSE2__)
+void composeLayersVector(const RingTable& table, const LayerOrigin origins[kLayerCount],
+                         std::uint8_t* pixels, int pitch) {
+    const Windows w = windowsOf(table, origins);
+    composeRowsVector(w.w0, w.w1, w.w2, pixels, pitch);
+}
+#endif
+
+void composeLayersWords(const RingWords& words, const LayerOrigin origins[kLayerCount],
+                        std::uint8_t* pixels, int pitch) {
     std::size_t starts[kLayerCount];
     for (int k = 0; k < kLayerCount; ++k) starts[k] = windowStartByte(origins[k]);
     composeRowsAligned(words, starts, pixels, pitch);
 }
 
-void composeLayers(const RingWords& words, const LayerOrigin origins[kLayerCount],
+void composeLayersBytes(const RingTable& table, const LayerOrigin origins[kLayerCount],
+                        std::uint8_t* pixels, int pitch) {
+    const Windows w = windowsOf(table, origins);
+    composeRowsBytes(w.w0, w.w1, w.w2, pixels, pitch);
+}
+
+void composeLayers(const RingLayout& ring, const LayerOrigin origins[kLayerCount],
                    std::uint8_t* pixels, int pitch) {
 #if defined(__SSE2__)
-    const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(words.copies[0]);
-    composeRowsVector(bytes + windowStartByte(origins[0]), bytes + windowStartByte(origins[1]),
-                      bytes + windowStartByte(origins[2]), pixels, pitch);
+    composeLayersVector(*ring.table, origins, pixels, pitch);
 #else
-    composeLayersAligned(words, origins, pixels, pitch);
+    if (ring.words != nullptr) {
+        composeLayersWords(*ring.words, origins, pixels, pitch);
+    } else {
+        composeLayersBytes(*ring.table, origins, pixels, pitch);
+    }
 #endif
 }
 
-void composeFrame(double t, const EffectParams& params, const RingWords& words,
+void composeFrame(double t, const EffectParams& params, const RingLayout& ring,
                   std::uint8_t* pixels, int pitch) {
     LayerOrigin origins[kLayerCount];
     computeLayerOrigins(t, params, origins);
-    composeLayers(words, origins, pixels, pitch);
-}
-
-void composeFrame(double t, const EffectParams& params, const RingTable& table,
-                  const RingWords* words, std::uint8_t* pixels, int pitch) {
-    if (words != nullptr) {
-        composeFrame(t, params, *words, pixels, pitch);
-    } else {
-        composeFrame(t, params, table, pixels, pitch);
-    }
+    composeLayers(ring, origins, pixels, pitch);
 }

@@ -24,62 +24,31 @@ LayerOrigin layerOrigin(double t, double speedX, double speedY);
 // The three windows for frame time t; layer k moves with driftSpeed[2k] and driftSpeed[2k+1].
 void computeLayerOrigins(double t, const EffectParams& params, LayerOrigin origins[kLayerCount]);
 
-// Writes 320 x 200 palette indices, each the sum of the three ring values under that pixel,
-// into rows that start pitch bytes apart (pitch >= 320). Bytes past column 319 of a row are
-// left alone. Sums never exceed 255. pixels may have any alignment. Several pixels are added
-// per machine instruction (16 with SSE2, else 4 per 32-bit word); no floating point, no
-// multiplication per pixel and no allocation.
-void composeLayers(const RingTable& table, const LayerOrigin origins[kLayerCount],
-                   std::uint8_t* pixels, int pitch);
+// The ring table as 32-bit words at every byte offset; only the compositor looks inside.
+struct RingWords;
 
-// The same result through the aligned 32-bit word path that composeLayers uses on processors
-// without SSE2 (the ARM device). Callable everywhere so that every build tests it. Reads only
-// whole aligned words holding window bytes, which stay inside a word-aligned table; a table
-// at an unaligned address is summed byte by byte.
-void composeLayersWords(const RingTable& table, const LayerOrigin origins[kLayerCount],
-                        std::uint8_t* pixels, int pitch);
-
-// One frame: the layer origins for t, then the composition into pixels.
-void composeFrame(double t, const EffectParams& params, const RingTable& table,
-                  std::uint8_t* pixels, int pitch);
-
-constexpr int kWordCopies = 4;                          // one per byte offset in a 32-bit word
-constexpr int kRingWordsPerCopy = kRingTableBytes / 4;  // 64,000
-
-// The ring table laid out for aligned 32-bit reads: copy s holds the table's bytes from byte s
-// on (bytes past the table's end are 0), so a window starting at any byte can be read with
-// aligned word loads only, from the copy of its offset. Copy 0 is the table itself. Four
-// copies: 1,024,000 bytes, built once at start-up, only read by the frame loop.
-struct RingWords {
-    std::uint32_t copies[kWordCopies][kRingWordsPerCopy];
+// The ring table as this build's pixel loop reads it: built once at start-up, then only read.
+// With SSE2 that is the table alone (windows are read at any byte offset at full speed).
+// Elsewhere (the ARM device, which has no unaligned word loads) the table also comes as four
+// byte-shifted copies of 32-bit words, 1,024,000 bytes, so that every window of every frame is
+// read with aligned words. words is null with SSE2, and when the copies' memory was not there:
+// frames are then added up byte by byte from the table, slower, with the same pixels.
+struct RingLayout {
+    const RingTable* table;  // filled, never null
+    RingWords* words;        // null, or one heap block the owner may free
 };
 
-// Fills the four copies from a filled table.
-void fillRingWords(const RingTable& table, RingWords* words);
+// The layout of a filled table for this build's pixel loop: the table, and the word copies
+// where the loop reads them and their memory can be had. Never fails. Start-up passes it the
+// table of buildRingTable, which prints "Precalculating table..." and ends the process with
+// "Out of memory" when the table itself cannot be allocated.
+RingLayout buildRingLayout(const RingTable* table);
 
-// Allocates and fills the copies; null when the memory is not there, and always null with
-// SSE2, which reads windows at any byte offset at full speed. On null the frame loop composes
-// from the table alone, with the same pixels.
-RingWords* buildRingWords(const RingTable& table);
-
-// Same pixels as composeLayers on the table the copies were made from; on processors
-// without unaligned word loads every load and store of the pixel loop is an aligned word
-// (head and tail bytes of a row bring the destination to a word boundary).
-void composeLayers(const RingWords& words, const LayerOrigin origins[kLayerCount],
-                   std::uint8_t* pixels, int pitch);
-
-// The aligned word path that composeLayers takes from the copies on processors without SSE2
-// (the ARM device). Callable everywhere so that every build tests it.
-void composeLayersAligned(const RingWords& words, const LayerOrigin origins[kLayerCount],
-                          std::uint8_t* pixels, int pitch);
-
-// One frame from the word copies: the layer origins for t, then composeLayers.
-void composeFrame(double t, const EffectParams& params, const RingWords& words,
+// One frame: the layer origins for t, then 320 x 200 palette indices, each the sum of the
+// three ring values under that pixel (never above 255), into rows that start pitch bytes apart
+// (pitch >= 320). Bytes past column 319 of a row are left alone; pixels may have any alignment.
+// No floating point per pixel, no multiplication per pixel and no allocation.
+void composeFrame(double t, const EffectParams& params, const RingLayout& ring,
                   std::uint8_t* pixels, int pitch);
-
-// One frame from the word copies when there are some (words not null), else from the table:
-// the same pixels either way. The demo and the snapshot tool draw through this.
-void composeFrame(double t, const EffectParams& params, const RingTable& table,
-                  const RingWords* words, std::uint8_t* pixels, int pitch);
 
 #endif  // RINGWAVE_EFFECT_COMPOSITOR_H_

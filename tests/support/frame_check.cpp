@@ -54,6 +54,7 @@ int findFrame(std::uint32_t seed, std::uint64_t maxFrame, const RgbImage& screen
     const EffectParams params = drawEffectParams();
     std::unique_ptr<RingTable> table(new RingTable);
     fillRingTable(table.get());
+    const RingLayout ring{table.get(), nullptr};  // the pixels are the same with word copies
 
     std::vector<std::uint8_t> pixels(kPixels);
     SDL_Color palette[kPaletteSize] = {};
@@ -69,7 +70,7 @@ int findFrame(std::uint32_t seed, std::uint64_t maxFrame, const RgbImage& screen
         LayerOrigin origins[kLayerCount];
         computeLayerOrigins(t, params, origins);
         if (!haveDrawn || !sameOrigins(origins, drawn)) {
-            composeFrame(t, params, *table, pixels.data(), kScreenWidth);
+            composeFrame(t, params, ring, pixels.data(), kScreenWidth);
             std::memcpy(drawn, origins, sizeof drawn);
             haveDrawn = true;
         }
