@@ -73,8 +73,9 @@ while read -r workload reference_calls fast_calls target; do
     fi
     printf '%-10s %15s %15s %10s  %s\n' "$workload" "$reference" "$fast" "$ratio" "$verdict"
 done <<'WORKLOADS'
-table 1 4 50
+table 1 4 250
 palette 16 16 0
 compose 16 16 0
 frame 16 16 20
+startup 1 4 0
 WORKLOADS
