@@ -52,20 +52,6 @@ void composeRowsVector(const std::uint8_t* w0, const std::uint8_t* w1, const std
 
 #endif
 
-// The word path, for processors without unaligned word loads (ARMv5 has none: an unaligned
-// word read would be four byte reads). Each window is read as aligned words from the word copy
-// of its byte offset (RingWords); a few head bytes bring each destination row to a word
-// boundary, so every store in between is an aligned word too.
-
-using Word = std::uint32_t;
-typedef Word __attribute__((may_alias)) AliasedWord;  // pixels are bytes
-constexpr int kWordBytes = sizeof(Word);
-constexpr std::uintptr_t kWordMask = kWordBytes - 1;
-
-std::uintptr_t offsetOf(const void* p) {
-    return reinterpret_cast<std::uintptr_t>(p) & kWordMask;
-}
-
 // One pixel per add: row heads and tails of the word path, and the whole frame without copies.
 void composeBytes(const std::uint8_t* w0, const std::uint8_t* w1, const std::uint8_t* w2,
                   std::uint8_t* dst, int count) {
@@ -80,6 +66,20 @@ void composeRowsBytes(const std::uint8_t* w0, const std::uint8_t* w1, const std:
         w1 += kRingTableWidth;
         w2 += kRingTableWidth;
     }
+}
+
+// The word path, for processors without unaligned word loads (ARMv5 has none: an unaligned
+// word read would be four byte reads). Each window is read as aligned words from the word copy
+// of its byte offset (RingWords); a few head bytes bring each destination row to a word
+// boundary, so every store in between is an aligned word too.
+
+using Word = std::uint32_t;
+typedef Word __attribute__((may_alias)) AliasedWord;  // pixels are bytes
+constexpr int kWordBytes = sizeof(Word);
+constexpr std::uintptr_t kWordMask = kWordBytes - 1;
+
+std::uintptr_t offsetOf(const void* p) {
+    return reinterpret_cast<std::uintptr_t>(p) & kWordMask;
 }
 
 constexpr int kRowWords = kScreenWidth / kWordBytes;  // 80 words of pixels per row
