@@ -31,8 +31,9 @@ struct RingWords;
 // With SSE2 that is the table alone (windows are read at any byte offset at full speed).
 // Elsewhere (the ARM device, which has no unaligned word loads) the table also comes as four
 // byte-shifted copies of 32-bit words, 1,024,000 bytes, so that every window of every frame is
-// read with aligned words. words is null with SSE2, and when the copies' memory was not there:
-// frames are then added up byte by byte from the table, slower, with the same pixels.
+// read with aligned words. words is null with SSE2, and when the copies' memory was not there;
+// frames are then added up from the table alone, byte by byte without SSE2, slower, with the
+// same pixels.
 struct RingLayout {
     const RingTable* table;  // filled, never null
     RingWords* words;        // null, or one heap block the owner may free
