@@ -8,7 +8,6 @@
 
 #include "effect/compositor.h"
 #include "effect/effect_params.h"
-#include "effect/ring_table.h"
 
 // The run is timed with a monotonic clock: wall-clock steps cannot distort the rate.
 using RunClock = std::chrono::steady_clock;
