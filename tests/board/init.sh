@@ -1,0 +1,70 @@
+#!/bin/sh
+# /init of the test board's initramfs: prepares the system as a device's boot would, then
+# takes commands from the serial console, one a line, "SEQ COMMAND [ARGS]", and answers each
+# with lines "@SEQ ..." ending in "@SEQ done". The host side (board_e2e.sh) drives it:
+#   SEQ start [VAR=VALUE ...] [WORDS ...]  starts ringwave in the background as a user would
+#                                          (environment first, then its command-line words)
+#   SEQ term                               sends ringwave SIGTERM
+#   SEQ state                              the virtual terminals' state (vt_state)
+#   SEQ wait                               waits for ringwave's end: status, output, state
+#   SEQ remove PATH ...                    removes files (a device without them)
+#   SEQ off                                powers the board off (qemu ends: -no-reboot)
+# Output of ringwave goes to files and is printed, line by line, once it has ended.
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mount -t tmpfs tmp /tmp
+for module in /lib/modules/*.ko; do
+    insmod "$module" || echo "@init insmod $module failed"
+done
+# The keyboard's interface appears once its module has probed it.
+for _ in $(seq 50); do
+    grep -q 'kbd' /proc/bus/input/devices 2>/dev/null && break
+    sleep 0.1
+done
+cd /tmp || exit 1
+
+uptime() { cut -d' ' -f1 /proc/uptime; }
+pid=
+
+echo "@init ready $(vt_state)"
+while read -r seq command args; do
+    case "$command" in
+    start)
+        vars=
+        set -- $args
+        while [ $# -gt 0 ] && [ "${1#*=}" != "$1" ]; do vars="$vars $1"; shift; done
+        echo "@$seq seed $(date +%s) uptime $(uptime)"
+        env $vars /bin/ringwave "$@" > /tmp/out 2> /tmp/err &
+        pid=$!
+        ;;
+    term)
+        kill -TERM "$pid"
+        ;;
+    state)
+        echo "@$seq vt $(vt_state)"
+        ;;
+    wait)
+        status=0
+        wait "$pid" || status=$?
+        echo "@$seq status $status uptime $(uptime)"
+        sed "s/^/@$seq out /" /tmp/out
+        sed "s/^/@$seq err /" /tmp/err
+        echo "@$seq vt $(vt_state)"
+        pid=
+        ;;
+    remove)
+        rm -f $args
+        ;;
+    off)
+        echo "@$seq done"
+        reboot -f
+        ;;
+    *)
+        echo "@$seq unknown command $command"
+        ;;
+    esac
+    echo "@$seq done"
+done
+reboot -f
