@@ -6,6 +6,7 @@
 # which the host drives over the serial console; the qemu monitor (QMP) presses keys and dumps
 # the screen.
 #   board_e2e.sh CASE IMAGE RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
+#   board_e2e.sh measure IMAGE RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK PLUGIN SECONDS [WORDS]
 # IMAGE: the directory scripts/board-image.sh prints; RINGWAVE: the device binary (static, ARM);
 # VT_STATE: tests/support/vt_state.c built for the board; FB_MODES: the fb.modes file the
 # project ships; SNAPSHOT and FRAME_CHECK: the host's ringwave-snapshot and frame_check.
@@ -53,7 +54,7 @@ make_initramfs() {
     local root=$work/root
     mkdir -p "$root"/{bin,dev,etc,lib/modules,proc,sys,tmp}
     cp "$image/busybox" "$root/bin/busybox"
-    for applet in sh mount insmod cat cut date env grep kill reboot rm sed seq sleep; do
+    for applet in sh mount insmod cat chgrp chmod chvt cut date env grep kill openvt reboot rm sed seq sleep su; do
         ln -s busybox "$root/bin/$applet"
     done
     cp "$here/init.sh" "$root/init"
@@ -61,6 +62,8 @@ make_initramfs() {
     cp "$vt_state" "$root/bin/vt_state"
     chmod 755 "$root/init" "$root/bin/ringwave" "$root/bin/vt_state"
     cp "$fb_modes" "$root/etc/fb.modes"
+    printf 'root:x:0:0::/:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\n' > "$root/etc/passwd"
+    printf 'root:x:0:\nvideo:x:44:user\nuser:x:1000:\n' > "$root/etc/group"
     cp "$image/ambakmi.ko" "$root/lib/modules/"
     (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz" ||
         fail "cannot make the initramfs"
@@ -144,7 +147,7 @@ start_run() {
     guest "start $*"
     seed=$(answer seed | cut -d' ' -f1)
     started=$(answer seed | cut -d' ' -f3)
-    poll 600 shows_mode "320 200" || board_fail "ringwave's 320 x 200 mode never showed"
+    poll 300 shows_mode "320 200" || board_fail "ringwave's 320 x 200 mode never showed"
 }
 
 # While ringwave runs: its terminal is in graphics mode, its keyboard in medium-raw mode.
@@ -158,8 +161,8 @@ check_vt_taken() {
 }
 
 # Waits for ringwave's end; leaves its output in $work/out and $work/err, its status in
-# $status, and checks that the console is given back: the terminals as before the run, and the
-# text console's 640 x 480 mode on the screen.
+# $status, and checks that the console is given back: the terminals as before the run (or as
+# $given_back says), and the text console's 640 x 480 mode on the screen.
 wait_run() {
     guest wait 600
     status=$(answer status | cut -d' ' -f1)
@@ -167,8 +170,8 @@ wait_run() {
     answer out > "$work/out"
     answer err > "$work/err"
     local vt; vt=$(answer vt)
-    [ "$vt" = "$initial_vt" ] ||
-        board_fail "the console was not given back: '$vt', before the run '$initial_vt'"
+    [ "$vt" = "${given_back:-$initial_vt}" ] ||
+        board_fail "the console was not given back: '$vt', not '${given_back:-$initial_vt}'"
     poll 50 shows_mode "640 480" || board_fail "the text console's mode did not come back"
 }
 
@@ -271,14 +274,50 @@ lacks)
     # (/dev/input/mice, /dev/psaux) open all the same, and SDL runs with them (the display
     # case). A device without them: SDL's video start fails unless SDL_NOMOUSE is set.
     boot
-    guest "remove /dev/input/mice /dev/psaux"
+    guest "do rm /dev/input/mice /dev/psaux"
     run_failing "Couldn't initialize SDL: Unable to open mouse"
     run_shown key SDL_NOMOUSE=1
     [ "$cursor" -gt 0 ] || fail "no cursor on the screen with SDL_NOMOUSE"
+    # Permissions: a user, not root, started outside the console (here from /init), needs
+    # write access to the framebuffer, and then a virtual terminal of its own to read the
+    # keyboard from: SDL looks for a free one only as root.
+    run_failing "Couldn't initialize SDL: No available video device" \
+        as user SDL_VIDEODRIVER=fbcon SDL_NOMOUSE=1
+    guest "do chgrp video /dev/fb0 && chmod 660 /dev/fb0"
+    run_failing "Couldn't initialize SDL: Unable to open a console terminal" \
+        as user SDL_VIDEODRIVER=fbcon SDL_NOMOUSE=1
+    # Started from a virtual terminal (its controlling terminal), the user's run works, on
+    # that terminal, which stays the active one.
+    given_back="active 3; tty3 text unicode" run_shown key as user on 3 SDL_VIDEODRIVER=fbcon \
+        SDL_NOMOUSE=1
+    guest "do chvt 1"
     # No 320 x 200 entry in /etc/fb.modes: SDL's own timing for the size asks for double scan,
     # which the LCD controller's driver refuses.
-    guest "remove /etc/fb.modes"
+    guest "do rm /etc/fb.modes"
     run_failing "Couldn't initialize video mode: .\+" SDL_NOMOUSE=1
+    ;;
+measure)
+    # Not a test: the guest instructions of a whole boot with one run of SECONDS of the
+    # board's time, counted by qemu's instruction-counting plugin (PLUGIN), the board's clock
+    # tied to them (-icount shift=0: one nanosecond a guest instruction). Prints
+    # "insns COUNT rate RATE".
+    plugin=$8
+    seconds=$9
+    shift 9
+    qemu_extra=(-icount shift=0 -plugin "$plugin,inline=on" -d plugin -D "$work/plugin.log")
+    boot
+    guest "measure $seconds $*" 1200
+    status=$(answer status)
+    answer out > "$work/out"
+    answer err > "$work/err"
+    check_completed_run
+    guest off
+    poll 300 eval '! kill -0 "$qemu_pid" 2>/dev/null' || board_fail "the board did not power off"
+    qemu_pid=
+    insns=$(awk '/^insns:/ { print $2 }' "$work/plugin.log")
+    [ -n "$insns" ] || board_fail "no count from the plugin"
+    echo "insns $insns rate $rate"
+    exit 0
     ;;
 *)
     fail "unknown case $case_name"
