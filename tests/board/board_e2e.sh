@@ -27,8 +27,8 @@ reader_pid=
 . "$here/../e2e/report_checks.sh"
 
 cleanup() {
-    [ -n "$qemu_pid" ] && kill -KILL "$qemu_pid" 2>/dev/null
-    [ -n "$reader_pid" ] && kill "$reader_pid" 2>/dev/null
+    [ -n "$qemu_pid" ] && kill -KILL "$qemu_pid" 2>/dev/null && wait "$qemu_pid" 2>/dev/null
+    [ -n "$reader_pid" ] && kill "$reader_pid" 2>/dev/null && wait "$reader_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -54,7 +54,8 @@ make_initramfs() {
     local root=$work/root
     mkdir -p "$root"/{bin,dev,etc,lib/modules,proc,sys,tmp}
     cp "$image/busybox" "$root/bin/busybox"
-    for applet in sh mount insmod cat chgrp chmod chvt cut date env grep kill openvt reboot rm sed seq sleep su; do
+    for applet in sh mount insmod cat chgrp chmod chvt cut date env grep kill openvt reboot rm \
+                  sed seq sleep su; do
         ln -s busybox "$root/bin/$applet"
     done
     cp "$here/init.sh" "$root/init"
@@ -91,6 +92,7 @@ boot() {
     initial_vt=$(sed -n 's/^@init ready //p' "$work/serial.log" | tr -d '\r')
 }
 qemu_extra=()
+qemu_gone() { ! kill -0 "$qemu_pid" 2>/dev/null; }
 
 # The next reply of the monitor (events skipped), within 30 s.
 qmp_reply() {
@@ -236,7 +238,7 @@ check_comparison_rejects() {
 run_shown() {
     local end=$1; shift
     start_run "$@"
-    sleep 0.5
+    sleep 1  # frames, not the screen SDL cleared when it set the mode
     screendump "$work/screen.ppm"
     check_vt_taken
     if [ "$end" = key ]; then press_key; else guest term; fi
@@ -312,7 +314,7 @@ measure)
     answer err > "$work/err"
     check_completed_run
     guest off
-    poll 300 eval '! kill -0 "$qemu_pid" 2>/dev/null' || board_fail "the board did not power off"
+    poll 300 qemu_gone || board_fail "the board did not power off"
     qemu_pid=
     insns=$(awk '/^insns:/ { print $2 }' "$work/plugin.log")
     [ -n "$insns" ] || board_fail "no count from the plugin"

@@ -75,6 +75,7 @@ while read -r seq command args; do
         pid=
         ;;
     measure)
+        # shellcheck disable=SC2086  # the words, split
         set -- $args
         seconds=$1
         shift
