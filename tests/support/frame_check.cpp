@@ -13,9 +13,10 @@
 //       As find, for a dump of a device's framebuffer console, whose colour LCD controller
 //       keeps 5 bits of each channel (colours compare as v & 0xF8). Besides a whole frame
 //       shown in its own palette or the next one, it accepts exactly the states an update
-//       passes through, caught half done (see DeviceMatch), and it ignores SDL's software
-//       mouse cursor, drawn at the top left corner. Prints "cursor PIXELS FRAME HOW", PIXELS
-//       being how many pixels of the cursor's box show none of the frame's colours.
+//       passes through, caught half done (see paletteHalfSet and pixelsHalfCopied), and it
+//       ignores SDL's software mouse cursor, drawn at the top left corner. Prints
+//       "cursor PIXELS FRAME HOW", PIXELS being how many pixels of the cursor's box show none
+//       of the frame's colours.
 //
 // Exit status 0 when found or equal, 1 when not, 2 on a bad command line or unreadable file.
 
