@@ -4,6 +4,8 @@
 #   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools
 #   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools and
 #                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target)
+#   deps.sh board   the emulated ARM test board: qemu-system-arm, the device tree tools, cpio
+#                   (scripts/board-image.sh fetches its kernel and busybox)
 # Installs only what is missing. Without root it prints the apt-get line to run and fails.
 set -euo pipefail
 
@@ -16,7 +18,8 @@ for purpose in "$@"; do
                       libx11-dev) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev) ;;
-    *) echo "deps.sh: unknown purpose '$purpose' (build, test or arm)" >&2; exit 2 ;;
+    board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick) ;;
+    *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm or board)" >&2; exit 2 ;;
     esac
 done
 

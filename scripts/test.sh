@@ -5,14 +5,16 @@
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
 #      server tests);
 #   3. the ARM cross build (ARMv5TE, soft float, static): unit and end-to-end tests under
-#      qemu-arm, and its frames compared byte for byte with the Release build's;
+#      qemu-arm, and its frames compared byte for byte with the Release build's; and the device
+#      binary on an emulated board (qemu-system-arm -M vexpress-a9, Debian's kernel): SDL's
+#      framebuffer console, the keyboard, the screen against the effect's frames;
 #   4. the ARM guest instruction counts of the effect against the straightforward one
 #      (scripts/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
 #      printed, not asserted), and a short run of ringwave-bench cross-built (arm-bench.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
-"$root/scripts/deps.sh" test arm
+"$root/scripts/deps.sh" test arm board
 
 step() { printf '\n==> %s\n' "$*"; }
 
@@ -30,9 +32,10 @@ ctest --test-dir "$root/build/sanitize" -j "$jobs" --output-on-failure
 step "ARM cross build (ARMv5TE, soft float, static) and tests under qemu-arm"
 "$root/scripts/deps.sh" arm
 "$root/scripts/arm-sysroot.sh"
+board_image=$("$root/scripts/board-image.sh")
 cmake -S "$root" -B "$root/build/arm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabi.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON -DRINGWAVE_HOST_BUILD="$root/build/test" \
-      > /dev/null
+      -DRINGWAVE_BOARD_IMAGE="$board_image" > /dev/null
 cmake --build "$root/build/arm" -j "$jobs"
 
 step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"

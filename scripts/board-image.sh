@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The pieces of the emulated test board (qemu-system-arm -M vexpress-a9) that do not come from
+# this project, made ready and cached:
+#   scripts/board-image.sh          prints the directory that holds them
+# - vmlinuz: Debian's own kernel for ARMv7 boards (linux-image-*-armmp, armhf), unpacked only;
+#   its fbdev driver for the PL111 colour LCD controller (amba-clcd) is built in.
+# - ambakmi.ko: its module for the PL050 keyboard/mouse interface.
+# - board.dtb: its device tree for the board, with the LCD made usable: amba-clcd only takes a
+#   "panel-dpi" panel with its timings (the stock tree names a DVI transmitter there), and of
+#   the two LCD controllers only the one qemu shows on its first console is left enabled.
+# - busybox: Debian's static busybox for armel (ARMv5, soft float), unpacked only.
+# Cached under ${XDG_CACHE_HOME:-$HOME/.cache}/ringwave/, keyed by this script's contents, and
+# made in a temporary directory renamed into place, so a cache entry is whole or absent. As
+# root it adds the armhf and armel architectures to dpkg and runs apt-get update when needed.
+set -euo pipefail
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
+key=$(sha256sum "$0" | cut -c1-16)
+image=$cache/board-$key
+if [ -f "$image/board.dtb" ]; then
+    echo "$image"
+    exit 0
+fi
+
+# apt may be busy (another installation, an unattended update): wait for its locks.
+apt_retry() {
+    local try
+    for try in $(seq 60); do
+        "$@" -o DPkg::Lock::Timeout=10 && return 0
+        echo "apt busy or failing; retrying ($try)" >&2
+        sleep 10
+    done
+    "$@"
+}
+
+# The newest armmp kernel package the archive has, found through its meta-package.
+kernel_package() {
+    apt-cache depends linux-image-armmp:armhf 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9].*-armmp(:armhf)?$/ { print $2; exit }'
+}
+if [ -z "$(kernel_package)" ] || ! apt-cache show busybox-static:armel > /dev/null 2>&1; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "board-image.sh: apt knows no armhf kernel or armel busybox; as root, run:" >&2
+        echo "  dpkg --add-architecture armhf && dpkg --add-architecture armel && apt-get update" >&2
+        exit 1
+    fi
+    dpkg --add-architecture armhf
+    dpkg --add-architecture armel
+    apt_retry apt-get update -q >&2
+fi
+kernel=$(kernel_package)
+[ -n "$kernel" ] || { echo "board-image.sh: no linux-image-*-armmp package found" >&2; exit 1; }
+
+mkdir -p "$cache"
+work=$(mktemp -d "$cache/.board-work.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+(
+    cd "$work"
+    # As root apt cannot hand the download to its sandbox user in a private directory.
+    apt_retry apt-get download -q -o APT::Sandbox::User=root "$kernel" busybox-static:armel \
+        > download.log 2>&1 || { cat download.log >&2; exit 1; }
+    dpkg-deb -x linux-image-*.deb kernel
+    dpkg-deb -x busybox-static_*.deb busybox
+)
+out=$work/image
+mkdir -p "$out"
+cp "$work"/kernel/boot/vmlinuz-* "$out/vmlinuz"
+find "$work/kernel/lib/modules" -name ambakmi.ko -exec cp {} "$out/" \;
+[ -f "$out/ambakmi.ko" ] || { echo "board-image.sh: no ambakmi.ko in $kernel" >&2; exit 1; }
+cp "$work/busybox/bin/busybox" "$out/busybox"
+echo "$kernel" > "$out/kernel-package"
+
+dtb=$out/board.dtb
+cp "$work"/kernel/usr/lib/linux-image-*/vexpress-v2p-ca9.dtb "$dtb"
+# The daughterboard's CLCD (qemu's first console) talks to the DVI transmitter's node: make that
+# node a 640 x 480 panel-dpi panel with 60 Hz VGA timings, the size of the text console.
+iofpga=/bus@40000000/motherboard-bus@40000000/iofpga@7,00000000
+panel=$iofpga/i2c@16000/dvi-transmitter@39
+fdtput -t s "$dtb" "$panel" compatible panel-dpi
+fdtput -c "$dtb" "$panel/panel-timing"
+while read -r property value; do
+    fdtput -t u "$dtb" "$panel/panel-timing" "$property" "$value"
+done <<'TIMING'
+clock-frequency 25175000
+hactive 640
+vactive 480
+hfront-porch 16
+hback-porch 48
+hsync-len 96
+vfront-porch 10
+vback-porch 33
+vsync-len 2
+TIMING
+# The motherboard's CLCD shows on qemu's second console only.
+fdtput -t s "$dtb" "$iofpga/clcd@1f000" status disabled
+
+rm -rf "$image"
+mv -T "$out" "$image"
+echo "$image"

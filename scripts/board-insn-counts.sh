@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Guest instructions per frame of the device binary on the emulated board, the whole system
+# counted (kernel, SDL, the framebuffer driver, the program):
+#   scripts/board-insn-counts.sh [RINGWAVE]      (default: build/arm/ringwave)
+# Boots the board (tests/board) under -icount shift=0, where the board's clock advances one
+# nanosecond per guest instruction, with qemu's instruction-counting plugin (built by
+# scripts/arm-insn-counts.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
+# the board's time. The difference of the two boots' counts over the difference of their
+# frames (rate times seconds) is the cost of one frame; 10^9 over the rate gives the same
+# when the processor never idles. Reported, never asserted. Needs the ARM build (build/arm)
+# and the host build (build/test) that scripts/test.sh makes.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+ringwave=$(realpath "${1:-$root/build/arm/ringwave}")
+plugin=$root/build/arm-insn/qemu-plugin/libinsn.so
+[ -f "$plugin" ] || "$root/scripts/arm-insn-counts.sh" > /dev/null
+image=$("$root/scripts/board-image.sh")
+vt_state=$root/build/arm/tests/vt_state
+[ -x "$vt_state" ] || cmake --build "$root/build/arm" --target vt_state > /dev/null
+
+short=1
+long=3
+measure() {
+    bash "$root/tests/board/board_e2e.sh" measure "$image" "$ringwave" "$vt_state" \
+        "$root/data/fb.modes" "$root/build/test/ringwave-snapshot" \
+        "$root/build/test/tests/frame_check" "$plugin" "$@" | awk '/^insns / { print $2, $4 }'
+}
+
+echo "Guest instructions per frame on the board (qemu-system-arm -M vexpress-a9, Cortex-A9,"
+echo "-icount shift=0), the whole system; 8 bpp, 320 x 200"
+printf '%-12s %12s %12s %14s %14s\n' words "rate (1 s)" "rate (3 s)" "per frame" "10^9 / rate"
+for words in "" -hw -flip; do
+    read -r short_insns short_rate < <(measure "$short" $words)
+    read -r long_insns long_rate < <(measure "$long" $words)
+    awk -v w="${words:-(none)}" -v i1="$short_insns" -v r1="$short_rate" -v s1="$short" \
+        -v i2="$long_insns" -v r2="$long_rate" -v s2="$long" 'BEGIN {
+            printf "%-12s %12.1f %12.1f %14.0f %14.0f\n", w, r1, r2,
+                   (i2 - i1) / (r2 * s2 - r1 * s1), 1e9 / r2
+        }'
+done

@@ -1,0 +1,329 @@
+#!/usr/bin/env bash
+# End-to-end checks of the device binary on an emulated ARM board with a framebuffer and a
+# keyboard: qemu-system-arm -M vexpress-a9, Debian's kernel, the PL111 colour LCD controller
+# under the kernel's amba-clcd fbdev driver, the PL050 keyboard. ringwave runs on SDL's
+# framebuffer console driver as on the device, started by the initramfs's /init (init.sh),
+# which the host drives over the serial console; the qemu monitor (QMP) presses keys and dumps
+# the screen.
+#   board_e2e.sh CASE IMAGE RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
+#   board_e2e.sh measure IMAGE RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK PLUGIN SECONDS [WORDS]
+# IMAGE: the directory scripts/board-image.sh prints; RINGWAVE: the device binary (static, ARM);
+# VT_STATE: tests/support/vt_state.c built for the board; FB_MODES: the fb.modes file the
+# project ships; SNAPSHOT and FRAME_CHECK: the host's ringwave-snapshot and frame_check.
+# Every wait is a poll with a bound.
+set -u
+case_name=$1
+image=$2
+ringwave=$3
+vt_state=$4
+fb_modes=$5
+snapshot=$6
+frame_check=$7
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+qemu_pid=
+reader_pid=
+
+. "$here/../e2e/report_checks.sh"
+
+cleanup() {
+    [ -n "$qemu_pid" ] && kill -KILL "$qemu_pid" 2>/dev/null && wait "$qemu_pid" 2>/dev/null
+    [ -n "$reader_pid" ] && kill "$reader_pid" 2>/dev/null && wait "$reader_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# fail from report_checks.sh, with the board's serial output.
+board_fail() {
+    [ -f "$work/serial.log" ] && tail -n 40 "$work/serial.log" | sed 's/^/  serial: /' >&2
+    fail "$@"
+}
+
+poll() {
+    local tries=$1; shift
+    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+
+# The pinned wall clock of the board: the seed is this second, or one of the next few (boot).
+board_clock=2026-01-01T00:00:00
+
+# The initramfs: busybox, /init, the device binary and what a device would have besides
+# (/etc/fb.modes, the keyboard's module).
+make_initramfs() {
+    local root=$work/root
+    mkdir -p "$root"/{bin,dev,etc,lib/modules,proc,sys,tmp}
+    cp "$image/busybox" "$root/bin/busybox"
+    for applet in sh mount insmod cat chgrp chmod chvt cut date env grep kill openvt reboot rm \
+                  sed seq sleep su; do
+        ln -s busybox "$root/bin/$applet"
+    done
+    cp "$here/init.sh" "$root/init"
+    cp "$ringwave" "$root/bin/ringwave"
+    cp "$vt_state" "$root/bin/vt_state"
+    chmod 755 "$root/init" "$root/bin/ringwave" "$root/bin/vt_state"
+    cp "$fb_modes" "$root/etc/fb.modes"
+    printf 'root:x:0:0::/:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\n' > "$root/etc/passwd"
+    printf 'root:x:0:\nvideo:x:44:user\nuser:x:1000:\n' > "$root/etc/group"
+    cp "$image/ambakmi.ko" "$root/lib/modules/"
+    (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz" ||
+        fail "cannot make the initramfs"
+}
+
+# Boots the board; the serial console and the monitor are pipes (qemu opens NAME.in and
+# NAME.out), the serial output is copied to serial.log.
+boot() {
+    make_initramfs
+    mkfifo "$work/con.in" "$work/con.out" "$work/qmp.in" "$work/qmp.out"
+    # Read-write opens of the pipes never block, whoever comes first.
+    exec {con_in}<>"$work/con.in" {qmp_in}<>"$work/qmp.in" {qmp_out}<>"$work/qmp.out"
+    cat 0<>"$work/con.out" > "$work/serial.log" &
+    reader_pid=$!
+    QEMU_AUDIO_DRV=none qemu-system-arm -M vexpress-a9 -m 256 -nodefaults -display none \
+        -kernel "$image/vmlinuz" -dtb "$image/board.dtb" -initrd "$work/initramfs.gz" \
+        -append "console=ttyAMA0 quiet" -no-reboot -rtc base=$board_clock \
+        -chardev pipe,id=con,path="$work/con" -serial chardev:con \
+        -chardev pipe,id=qmp,path="$work/qmp" -mon chardev=qmp,mode=control \
+        "${qemu_extra[@]}" > "$work/qemu.log" 2>&1 &
+    qemu_pid=$!
+    qmp_reply > /dev/null || board_fail "no QMP greeting"
+    qmp '{"execute":"qmp_capabilities"}' > /dev/null
+    poll 900 grep -q '^@init ready' "$work/serial.log" || board_fail "the board did not boot"
+    initial_vt=$(sed -n 's/^@init ready //p' "$work/serial.log" | tr -d '\r')
+}
+qemu_extra=()
+qemu_gone() { ! kill -0 "$qemu_pid" 2>/dev/null; }
+
+# The next reply of the monitor (events skipped), within 30 s.
+qmp_reply() {
+    local line
+    while IFS= read -r -t 30 line <&"$qmp_out"; do
+        case "$line" in *'"event"'*) continue ;; esac
+        printf '%s\n' "$line"
+        return 0
+    done
+    return 1
+}
+qmp() {
+    printf '%s\n' "$1" >&"$qmp_in"
+    local reply
+    reply=$(qmp_reply) || board_fail "no reply from the monitor to $1"
+    case "$reply" in *'"error"'*) board_fail "monitor: $1: $reply" ;; esac
+    printf '%s\n' "$reply"
+}
+
+# Runs one /init command and waits for its end (up to $2 tenths of a second, default 30 s);
+# its answer lines, without the "@SEQ " prefix, are in $work/answer.
+seq_no=0
+guest() {
+    local command=$1 tries=${2:-300}
+    seq_no=$((seq_no + 1))
+    printf '%s %s\n' "$seq_no" "$command" >&"$con_in"
+    poll "$tries" grep -q "^@$seq_no done" "$work/serial.log" ||
+        board_fail "the board did not finish '$command'"
+    tr -d '\r' < "$work/serial.log" | sed -n "s/^@$seq_no //p" | grep -v '^done$' \
+        > "$work/answer"
+}
+answer() { sed -n "s/^$1 //p" "$work/answer"; }
+
+# Saves the screen as a PPM file.
+screendump() {
+    rm -f "$1"
+    qmp "{\"execute\":\"screendump\",\"arguments\":{\"filename\":\"$1\"}}" > /dev/null
+}
+# Width and height of a PPM file, "W H".
+ppm_size() { head -c 20 "$1" | sed -n 2p; }
+shows_mode() {
+    screendump "$work/probe.ppm"
+    [ "$(ppm_size "$work/probe.ppm")" = "$1" ]
+}
+
+press_key() {
+    qmp '{"execute":"send-key","arguments":{"keys":[{"type":"qcode","data":"spc"}]}}' \
+        > /dev/null
+}
+
+# Starts ringwave with the environment and words given (start's arguments) and waits for its
+# 320 x 200 mode to show.
+start_run() {
+    guest "start $*"
+    seed=$(answer seed | cut -d' ' -f1)
+    started=$(answer seed | cut -d' ' -f3)
+    poll 300 shows_mode "320 200" || board_fail "ringwave's 320 x 200 mode never showed"
+}
+
+# While ringwave runs: its terminal is in graphics mode, its keyboard in medium-raw mode.
+check_vt_taken() {
+    guest state
+    local vt; vt=$(answer vt)
+    case "$vt" in
+    *graphics\ mediumraw*) ;;
+    *) board_fail "ringwave's terminal is not in graphics and medium-raw mode: $vt" ;;
+    esac
+}
+
+# Waits for ringwave's end; leaves its output in $work/out and $work/err, its status in
+# $status, and checks that the console is given back: the terminals as before the run (or as
+# $given_back says), and the text console's 640 x 480 mode on the screen.
+wait_run() {
+    guest wait 600
+    status=$(answer status | cut -d' ' -f1)
+    ended=$(answer status | cut -d' ' -f3)
+    answer out > "$work/out"
+    answer err > "$work/err"
+    local vt; vt=$(answer vt)
+    [ "$vt" = "${given_back:-$initial_vt}" ] ||
+        board_fail "the console was not given back: '$vt', not '${given_back:-$initial_vt}'"
+    poll 50 shows_mode "640 480" || board_fail "the text console's mode did not come back"
+}
+
+# A completed run: status 0, nothing on standard error, the report with a positive rate.
+check_completed_run() {
+    [ "$status" = 0 ] || fail "exit status $status"
+    [ ! -s "$work/err" ] || fail "unexpected stderr"
+    rate=$(check_report_lines) || exit 1
+    awk -v r="$rate" 'BEGIN { exit !(r + 0 > 0) }' || fail "rate not positive: $rate"
+}
+
+# Frames the run can have drawn: its rate times its whole time on the board's clock.
+most_frames() {
+    awk -v r="$rate" -v a="$started" -v b="$ended" 'BEGIN { printf "%d", r * (b - a) + 2 }'
+}
+
+# The dump is a frame of the run: of its seed (the second /init read, or the next). Sets
+# $cursor to the number of pixels SDL's cursor covers.
+check_shows_frame() {
+    local dump=$1 most found
+    most=$(most_frames)
+    found=$(timeout 120 "$frame_check" device "$seed" "$most" "$dump" ||
+            timeout 120 "$frame_check" device $((seed + 1)) "$most" "$dump") ||
+        fail "no frame of seed $seed or $((seed + 1)) up to $most is on the screen"
+    cursor=$(echo "$found" | cut -d' ' -f2)
+    echo "screen: frame ${found#cursor * }; the cursor covers $cursor pixels"
+}
+
+# True when frame_check finds no frame of the seed in the image (status 1, not 2: an error).
+finds_none() {
+    timeout 120 "$frame_check" device "$1" "$(most_frames)" "$2" > /dev/null 2>&1
+    [ $? = 1 ]
+}
+
+# The search tells pictures apart: the dump with one pixel changed, a frame of another run,
+# and the dump under the second before the run's (a seed it cannot have) are all refused.
+check_comparison_rejects() {
+    local dump=$1 offset byte
+    # The pixel at (160, 100), each channel's top bit flipped; the PPM header is 15 bytes.
+    cp "$dump" "$work/wrong-pixel.ppm"
+    offset=$((15 + (100 * 320 + 160) * 3))
+    for byte in $(od -An -tu1 -j "$offset" -N 3 "$dump"); do
+        printf "\\$(printf %03o $((byte ^ 0x80)))"
+    done | dd of="$work/wrong-pixel.ppm" bs=1 seek="$offset" conv=notrunc status=none
+    cmp -s "$dump" "$work/wrong-pixel.ppm" && fail "the pixel was not changed"
+    for candidate in "$seed" $((seed + 1)); do
+        finds_none "$candidate" "$work/wrong-pixel.ppm" ||
+            fail "a dump with a wrong pixel matches seed $candidate"
+    done
+    "$snapshot" $((seed + 1000)) 100 "$work/other.bmp" || fail "ringwave-snapshot failed"
+    convert "$work/other.bmp" "$work/other.ppm" || fail "convert failed"
+    for candidate in "$seed" $((seed + 1)); do
+        finds_none "$candidate" "$work/other.ppm" ||
+            fail "a frame of another run matches seed $candidate"
+    done
+    finds_none $((seed - 1)) "$dump" || fail "the dump also matches seed $((seed - 1))"
+    echo "refused: a wrong pixel, a frame of another run, another seed"
+}
+
+# One run shown on the board: started with the environment and words given, a dump taken, and
+# ended by a key press (end=key) or SIGTERM from /init (end=term).
+run_shown() {
+    local end=$1; shift
+    start_run "$@"
+    sleep 1  # frames, not the screen SDL cleared when it set the mode
+    screendump "$work/screen.ppm"
+    check_vt_taken
+    if [ "$end" = key ]; then press_key; else guest term; fi
+    wait_run
+    check_completed_run
+    echo "run '$*' ended by $end: rate $rate frames/sec"
+    check_shows_frame "$work/screen.ppm"
+}
+
+# A run that fails at start-up: status 1, the progress line, one line on standard error that
+# matches $1, and the console given back.
+run_failing() {
+    local message=$1; shift
+    guest "start $*"
+    seed=$(answer seed | cut -d' ' -f1)
+    wait_run
+    [ "$status" = 1 ] || fail "exit status $status"
+    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout"
+    [ "$(wc -l < "$work/err")" -eq 1 ] || fail "one stderr line expected"
+    grep -qx "$message" "$work/err" || fail "stderr does not match '$message'"
+    echo "run '$*' failed as expected: $(cat "$work/err")"
+}
+
+case "$case_name" in
+display)
+    boot
+    run_shown key
+    check_comparison_rejects "$work/screen.ppm"
+    run_shown term -hw
+    run_shown key -flip
+    run_shown term -fullscreen
+    ;;
+lacks)
+    # No mouse: the board has none attached, but the nodes of the kernel's mouse multiplexer
+    # (/dev/input/mice, /dev/psaux) open all the same, and SDL runs with them (the display
+    # case). A device without them: SDL's video start fails unless SDL_NOMOUSE is set.
+    boot
+    guest "do rm /dev/input/mice /dev/psaux"
+    run_failing "Couldn't initialize SDL: Unable to open mouse"
+    run_shown key SDL_NOMOUSE=1
+    [ "$cursor" -gt 0 ] || fail "no cursor on the screen with SDL_NOMOUSE"
+    # Permissions: a user, not root, started outside the console (here from /init), needs
+    # write access to the framebuffer, and then a virtual terminal of its own to read the
+    # keyboard from: SDL looks for a free one only as root.
+    run_failing "Couldn't initialize SDL: No available video device" \
+        as user SDL_VIDEODRIVER=fbcon SDL_NOMOUSE=1
+    guest "do chgrp video /dev/fb0 && chmod 660 /dev/fb0"
+    run_failing "Couldn't initialize SDL: Unable to open a console terminal" \
+        as user SDL_VIDEODRIVER=fbcon SDL_NOMOUSE=1
+    # Started from a virtual terminal (its controlling terminal), the user's run works, on
+    # that terminal, which stays the active one.
+    given_back="active 3; tty3 text unicode" run_shown key as user on 3 SDL_VIDEODRIVER=fbcon \
+        SDL_NOMOUSE=1
+    guest "do chvt 1"
+    # No 320 x 200 entry in /etc/fb.modes: SDL's own timing for the size asks for double scan,
+    # which the LCD controller's driver refuses.
+    guest "do rm /etc/fb.modes"
+    run_failing "Couldn't initialize video mode: .\+" SDL_NOMOUSE=1
+    ;;
+measure)
+    # Not a test: the guest instructions of a whole boot with one run of SECONDS of the
+    # board's time, counted by qemu's instruction-counting plugin (PLUGIN), the board's clock
+    # tied to them (-icount shift=0: one nanosecond a guest instruction). Prints
+    # "insns COUNT rate RATE".
+    plugin=$8
+    seconds=$9
+    shift 9
+    qemu_extra=(-icount shift=0 -plugin "$plugin,inline=on" -d plugin -D "$work/plugin.log")
+    boot
+    guest "measure $seconds $*" 1200
+    status=$(answer status)
+    answer out > "$work/out"
+    answer err > "$work/err"
+    check_completed_run
+    guest off
+    poll 300 qemu_gone || board_fail "the board did not power off"
+    qemu_pid=
+    insns=$(awk '/^insns:/ { print $2 }' "$work/plugin.log")
+    [ -n "$insns" ] || board_fail "no count from the plugin"
+    echo "insns $insns rate $rate"
+    exit 0
+    ;;
+*)
+    fail "unknown case $case_name"
+    ;;
+esac
+guest off
+echo "ok: $case_name"
