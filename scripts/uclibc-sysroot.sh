@@ -7,7 +7,9 @@
 # folder and renamed into place only when complete. About two minutes the first time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-link=$(realpath -m "${1:-$root/build/uclibc-sysroot}")
+# The link itself is replaced, not what it points to.
+link=${1:-$root/build/uclibc-sysroot}
+link=$(realpath -m "$(dirname "$link")")/$(basename "$link")
 "$root/scripts/uclibc-toolchain.sh"
 toolchain=$(readlink -f "$root/build/uclibc-toolchain")
 arm_flags="-march=armv5te -marm -mfloat-abi=soft"

@@ -14,7 +14,9 @@
 # to this C library), bin/arm-linux-uclibcgnueabi-gcc and -g++ (see the wrapper below).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-link=$(realpath -m "${1:-$root/build/uclibc-toolchain}")
+# The link itself is replaced, not what it points to.
+link=${1:-$root/build/uclibc-toolchain}
+link=$(realpath -m "$(dirname "$link")")/$(basename "$link")
 version=1.0.35
 tarball=/usr/src/uClibc-ng-$version.tar.xz
 host=arm-linux-gnueabi

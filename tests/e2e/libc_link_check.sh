@@ -64,7 +64,8 @@ for exe in "$@"; do
     grep -qE ' T __uClibc_main$' <<< "$symbols" || fail "$name: no __uClibc_main"
     # glibc's static start-up (csu/libc-start.c, csu/init-first.c, elf/dl-support.c), and the
     # marker its crt1.o brings.
-    glibc_only=$(grep -oE ' (__libc_start_main|__libc_start_call_main|__libc_early_init|__libc_init_first|_dl_non_dynamic_init|_IO_stdin_used)$' <<< "$symbols")
+    glibc_start='__libc_start_main|__libc_start_call_main|__libc_early_init|__libc_init_first'
+    glibc_only=$(grep -oE " ($glibc_start|_dl_non_dynamic_init|_IO_stdin_used)\$" <<< "$symbols")
     [ -z "$glibc_only" ] || fail "$name: glibc's start-up functions:$(echo $glibc_only)"
     echo "ok: $name: uClibc-ng only"
 done
