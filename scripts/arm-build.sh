@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# The device build in one command: 32-bit ARM (ARMv5TE), software floating point, SDL 1.2
-# with the framebuffer console and dummy video drivers, everything linked statically.
+# The device build in one command: 32-bit ARM (ARMv5TE), software floating point, on the
+# device's C library uClibc-ng, SDL 1.2 with the framebuffer console and dummy video drivers,
+# everything linked statically.
 #   scripts/arm-build.sh      ->  build/arm-release/ringwave, build/arm-release/ringwave-snapshot
-# Installs the cross compiler and qemu when missing (as root), builds the SDL sysroot once
-# (build/arm-sysroot), then the programs.
+# Installs the cross compiler, uClibc-ng's source and qemu when missing (as root), builds the
+# uClibc-ng toolchain and its SDL once (scripts/uclibc-sysroot.sh; cached outside the clone),
+# then the programs (cmake/arm-linux-uclibcgnueabi.cmake).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/arm-release
 "$root/scripts/deps.sh" arm
-"$root/scripts/arm-sysroot.sh"
-cmake -S "$root" -B "$root/build/arm-release" \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabi.cmake" -DCMAKE_BUILD_TYPE=Release \
-      -DRINGWAVE_STATIC=ON -DRINGWAVE_BUILD_TESTS=OFF > /dev/null
-cmake --build "$root/build/arm-release" --target ringwave ringwave-snapshot -j 2 > /dev/null
-echo "Static ARM binaries (copy ringwave to the device):"
-echo "  $root/build/arm-release/ringwave"
-echo "  $root/build/arm-release/ringwave-snapshot"
+"$root/scripts/uclibc-sysroot.sh"
+toolchain_file=$root/cmake/arm-linux-uclibcgnueabi.cmake
+# A folder configured with another toolchain (the earlier glibc device build) starts afresh.
+if [ -f "$build/CMakeCache.txt" ] &&
+        ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain_file" "$build/CMakeCache.txt"; then
+    rm -rf "$build"
+fi
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
+      -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON > /dev/null
+cmake --build "$build" --target ringwave ringwave-snapshot -j 2 > /dev/null
+echo "Static ARM binaries on uClibc-ng (copy ringwave to the device):"
+echo "  $build/ringwave"
+echo "  $build/ringwave-snapshot"

@@ -2,8 +2,10 @@
 # Installs the Debian packages ringwave needs for the given purposes:
 #   deps.sh build   compiler, CMake and SDL 1.2 (enough to build and run the demo)
 #   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools
-#   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools and
-#                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target)
+#   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools,
+#                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target),
+#                   and uClibc-ng's source with the kernel headers it is built against
+#                   (scripts/uclibc-toolchain.sh)
 #   deps.sh board   the emulated ARM test board: qemu-system-arm, the device tree tools, cpio
 #                   (scripts/board-image.sh fetches its kernel and busybox)
 # Installs only what is missing. Without root it prints the apt-get line to run and fails.
@@ -17,7 +19,8 @@ for purpose in "$@"; do
                       libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime
                       libx11-dev) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
-                      libglib2.0-dev build-essential cmake pkg-config libgtest-dev) ;;
+                      libglib2.0-dev build-essential cmake pkg-config libgtest-dev
+                      uclibc-source linux-libc-dev-armel-cross xz-utils) ;;
     board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick) ;;
     *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm or board)" >&2; exit 2 ;;
     esac

@@ -4,10 +4,13 @@
 #      ringwave in an X server (each such test starts its own Xvfb; no display is needed);
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
 #      server tests);
-#   3. the ARM cross build (ARMv5TE, soft float, static): unit and end-to-end tests under
-#      qemu-arm, and its frames compared byte for byte with the Release build's; and the device
-#      binary on an emulated board (qemu-system-arm -M vexpress-a9, Debian's kernel): SDL's
-#      framebuffer console, the keyboard, the screen against the effect's frames;
+#   3. the device build on uClibc-ng (ARMv5TE, soft float, static; scripts/arm-build.sh, into
+#      build/arm-release): end-to-end tests under qemu-arm, the check that its link holds
+#      nothing of glibc, its frames compared byte for byte with the Release build's, and the
+#      device binary on an emulated board (qemu-system-arm -M vexpress-a9, Debian's kernel):
+#      SDL's framebuffer console, the keyboard, the screen against the effect's frames; and
+#      the same processor on Debian's glibc for armel (build/arm), which runs the unit tests
+#      under qemu-arm (GoogleTest needs iostream, which libstdc++ has only on glibc);
 #   4. the ARM guest instruction counts of the effect against the straightforward one
 #      (scripts/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
 #      printed, not asserted), and a short run of ringwave-bench cross-built (arm-bench.sh).
@@ -29,13 +32,19 @@ cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$root/build/sanitize" -j "$jobs"
 ctest --test-dir "$root/build/sanitize" -j "$jobs" --output-on-failure
 
-step "ARM cross build (ARMv5TE, soft float, static) and tests under qemu-arm"
+step "Device build on uClibc-ng (ARMv5TE, soft float, static): build/arm-release"
 "$root/scripts/deps.sh" arm
-"$root/scripts/arm-sysroot.sh"
+"$root/scripts/arm-build.sh"
+"$root/scripts/deps.sh" board
 board_image=$("$root/scripts/board-image.sh")
-cmake -S "$root" -B "$root/build/arm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabi.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON -DRINGWAVE_HOST_BUILD="$root/build/test" \
+cmake -S "$root" -B "$root/build/arm-release" -DRINGWAVE_HOST_BUILD="$root/build/test" \
       -DRINGWAVE_BOARD_IMAGE="$board_image" > /dev/null
+cmake --build "$root/build/arm-release" -j "$jobs"
+
+step "ARM cross build on glibc for armel (ARMv5TE, soft float, static), for the unit tests"
+"$root/scripts/arm-sysroot.sh"
+cmake -S "$root" -B "$root/build/arm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabi.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON > /dev/null
 cmake --build "$root/build/arm" -j "$jobs"
 
 step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"
@@ -45,5 +54,6 @@ step "ringwave-bench cross-built, a short run under qemu-arm -cpu arm926 (report
 "$root/scripts/arm-bench.sh" --benchmark_min_time=0.01
 
 # Last, so that the suite's closing summary ends the output.
-step "ARM tests under qemu-arm"
+step "ARM tests under qemu-arm: the device build on uClibc-ng, then the unit tests on glibc"
+ctest --test-dir "$root/build/arm-release" -j "$jobs" --output-on-failure
 ctest --test-dir "$root/build/arm" -j "$jobs" --output-on-failure

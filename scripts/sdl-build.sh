@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Builds SDL 1.2 for the device from Debian's own source package (apt-get source libsdl1.2),
+# static, with the video drivers of an embedded device: framebuffer console (fbcon) and dummy.
+# No X11, no OpenGL, no audio, no joystick, no CD-ROM, no dynamic loading.
+#   scripts/sdl-build.sh WORK DESTDIR CC CFLAGS
+# WORK is an empty scratch folder; the library, headers and sdl.pc land in DESTDIR/usr.
+# Called by scripts/arm-sysroot.sh (glibc) and scripts/uclibc-sysroot.sh (uClibc-ng), whose
+# cache keys include this file. As root it adds a deb-src line for bookworm main when apt has
+# none, and runs apt-get update.
+set -euo pipefail
+[ $# -eq 4 ] || { echo "usage: sdl-build.sh WORK DESTDIR CC CFLAGS" >&2; exit 2; }
+work=$1 destdir=$2 cc=$3 cflags=$4
+host=arm-linux-gnueabi
+jobs=2
+
+# apt may be busy (another installation, an unattended update): wait for its locks.
+apt_retry() {
+    local try
+    for try in $(seq 60); do
+        "$@" -o DPkg::Lock::Timeout=10 && return 0
+        echo "apt busy or failing; retrying ($try)" >&2
+        sleep 10
+    done
+    "$@"
+}
+
+# Debian's source index for libsdl1.2: needs a deb-src entry for bookworm main. An existing
+# deb-src entry may only need an apt-get update; otherwise this script adds its own.
+have_sdl_source() { apt-cache showsrc libsdl1.2 2>/dev/null | grep -q '^Package: libsdl1.2$'; }
+deb_src_entry=/etc/apt/sources.list.d/ringwave-deb-src.sources
+# The archive apt already fetches bookworm's binary packages from: its sources come from the
+# same place.
+archive_uri() {
+    {
+        # deb822 stanzas: Types, URIs and Suites lines, stanzas separated by blank lines.
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+            awk 'function done() { if (deb && suite && uri != "") print uri; deb = suite = 0; uri = "" }
+                 /^[ \t]*$/ { done(); next }
+                 $1 == "Types:" { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+                 $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == "bookworm") suite = 1 }
+                 $1 == "URIs:" { uri = $2 }
+                 END { done() }'
+        # One-line entries, options in brackets dropped.
+        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            sed -e 's/\[[^]]*\]//' | awk '$1 == "deb" && $3 == "bookworm" { print $2 }'
+    } | head -n 1
+}
+add_deb_src() {
+    local uri; uri=$(archive_uri) || true  # missing source files are no error here
+    [ -n "$uri" ] || { echo "sdl-build.sh: no bookworm entry in apt's sources" >&2; exit 1; }
+    echo "Adding a deb-src entry for bookworm main ($uri): $deb_src_entry" >&2
+    cat > "$deb_src_entry" <<SOURCES
+Types: deb-src
+URIs: $uri
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+}
+if ! have_sdl_source; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "sdl-build.sh: apt has no source index for libsdl1.2. As root, add a deb-src" >&2
+        echo "  entry for bookworm main and run apt-get update (or run this script as root)." >&2
+        exit 1
+    fi
+    if ! grep -rqs --include='*.list' --include='*.sources' -E '^(deb-src|Types:.*deb-src)' \
+            /etc/apt/sources.list /etc/apt/sources.list.d; then
+        add_deb_src
+    fi
+    apt_retry apt-get update -q >&2
+    if ! have_sdl_source && [ ! -e "$deb_src_entry" ]; then
+        add_deb_src
+        apt_retry apt-get update -q >&2
+    fi
+    have_sdl_source || { echo "sdl-build.sh: still no libsdl1.2 source package" >&2; exit 1; }
+fi
+
+echo "-- SDL 1.2 for $host (fbcon, dummy) with $cc"
+(
+    cd "$work"
+    # As root apt cannot hand the download to its sandbox user in a private directory.
+    apt-get source -q -o APT::Sandbox::User=root libsdl1.2 > source.log 2>&1 ||
+        { cat source.log >&2; exit 1; }
+)
+sdl_src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libsdl1.2-*' | head -n 1)
+[ -n "$sdl_src" ] || { echo "sdl-build.sh: no SDL source tree unpacked" >&2; exit 1; }
+mkdir -p "$work/sdl-build"
+cd "$work/sdl-build"
+# A compiler that searches the host's /usr/include (Debian's cross compiler does), and
+# configure running the host's pkg-config: every optional part is switched off explicitly, and
+# pkg-config only sees DESTDIR, so the host's PulseAudio, GL, X11 or tslib headers cannot leak
+# in.
+export PKG_CONFIG_LIBDIR=$destdir/usr/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=$destdir
+export PKG_CONFIG_PATH=
+"$sdl_src/configure" --host=$host --build="$(gcc -dumpmachine)" --prefix=/usr \
+    CC="$cc" CFLAGS="$cflags" \
+    --enable-static --disable-shared --disable-rpath --without-x \
+    --enable-video --enable-video-fbcon --enable-video-dummy --enable-events \
+    --enable-threads --enable-pthreads --enable-timers --enable-file \
+    --disable-video-x11 --disable-x11-shared --disable-dga --disable-video-dga \
+    --disable-video-x11-dgamouse --disable-video-x11-vm --disable-video-x11-xv \
+    --disable-video-x11-xinerama --disable-video-x11-xme --disable-video-x11-xrandr \
+    --disable-video-opengl --disable-osmesa-shared --disable-video-directfb \
+    --disable-video-nanox --disable-video-ps2gs --disable-video-ps3 --disable-video-ggi \
+    --disable-video-svga --disable-video-vgl --disable-video-wscons \
+    --disable-video-aalib --disable-video-caca --disable-video-qtopia \
+    --disable-video-picogui --disable-video-xbios --disable-video-gem \
+    --disable-video-photon --disable-video-carbon --disable-video-cocoa \
+    --disable-input-tslib \
+    --disable-audio --disable-oss --disable-alsa --disable-esd --disable-pulseaudio \
+    --disable-arts --disable-nas --disable-diskaudio --disable-dummyaudio \
+    --disable-joystick --disable-cdrom --disable-loadso --disable-sdl-dlopen \
+    --disable-nasm --disable-assembly --disable-altivec --disable-pth \
+    > configure.log 2>&1 || { tail -n 40 configure.log >&2; exit 1; }
+make -j$jobs > make.log 2>&1 || { tail -n 40 make.log >&2; exit 1; }
+make install DESTDIR="$destdir" > install.log 2>&1 || { tail -n 40 install.log >&2; exit 1; }
+rm -rf "$destdir/usr/share/man"   # SDL's manual pages: not needed to build against it
+# What was found, for the log: nothing of the host may appear here.
+grep -E '^#define SDL_(VIDEO|AUDIO|JOYSTICK|CDROM|LOADSO)_DRIVER_' include/SDL_config.h || true
