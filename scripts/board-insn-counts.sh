@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
 # Guest instructions per frame of the device binary on the emulated board, the whole system
 # counted (kernel, SDL, the framebuffer driver, the program):
-#   scripts/board-insn-counts.sh [RINGWAVE]      (default: build/arm/ringwave)
+#   scripts/board-insn-counts.sh [RINGWAVE]      (default: build/arm-release/ringwave)
 # Boots the board (tests/board) under -icount shift=0, where the board's clock advances one
 # nanosecond per guest instruction, with qemu's instruction-counting plugin (built by
 # scripts/arm-insn-counts.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
 # the board's time. The difference of the two boots' counts over the difference of their
 # frames (rate times seconds) is the cost of one frame; 10^9 over the rate gives the same
-# when the processor never idles. Reported, never asserted. Needs the ARM build (build/arm)
-# and the host build (build/test) that scripts/test.sh makes.
+# when the processor never idles. Reported, never asserted. Needs the device build
+# (build/arm-release, uClibc-ng) and the host build (build/test) that scripts/test.sh makes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-ringwave=$(realpath "${1:-$root/build/arm/ringwave}")
+ringwave=$(realpath "${1:-$root/build/arm-release/ringwave}")
 plugin=$root/build/arm-insn/qemu-plugin/libinsn.so
 [ -f "$plugin" ] || "$root/scripts/arm-insn-counts.sh" > /dev/null
 image=$("$root/scripts/board-image.sh")
-vt_state=$root/build/arm/tests/vt_state
-[ -x "$vt_state" ] || cmake --build "$root/build/arm" --target vt_state > /dev/null
+vt_state=$root/build/arm-release/tests/vt_state
+[ -x "$vt_state" ] || cmake --build "$root/build/arm-release" --target vt_state > /dev/null
 
 short=1
 long=3
