@@ -21,16 +21,7 @@ if [ -f "$image/board.dtb" ]; then
     exit 0
 fi
 
-# apt may be busy (another installation, an unattended update): wait for its locks.
-apt_retry() {
-    local try
-    for try in $(seq 60); do
-        "$@" -o DPkg::Lock::Timeout=10 && return 0
-        echo "apt busy or failing; retrying ($try)" >&2
-        sleep 10
-    done
-    "$@"
-}
+. "$(dirname "$0")/apt-retry.sh"  # apt_retry
 
 # The newest armmp kernel package the archive has, found through its meta-package.
 kernel_package() {

@@ -13,16 +13,7 @@ work=$1 destdir=$2 cc=$3 cflags=$4
 host=arm-linux-gnueabi
 jobs=2
 
-# apt may be busy (another installation, an unattended update): wait for its locks.
-apt_retry() {
-    local try
-    for try in $(seq 60); do
-        "$@" -o DPkg::Lock::Timeout=10 && return 0
-        echo "apt busy or failing; retrying ($try)" >&2
-        sleep 10
-    done
-    "$@"
-}
+. "$(dirname "$0")/apt-retry.sh"  # apt_retry
 
 # Debian's source index for libsdl1.2: needs a deb-src entry for bookworm main. An existing
 # deb-src entry may only need an apt-get update; otherwise this script adds its own.
