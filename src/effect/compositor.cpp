@@ -202,9 +202,9 @@ struct Windows {
 };
 
 Windows windowsOf(const RingTable& table, const LayerOrigin origins[kLayerCount]) {
-    return Windows{table.bytes + origins[0].y0 * kRingTableWidth + origins[0].x0,
-                   table.bytes + origins[1].y0 * kRingTableWidth + origins[1].x0,
-                   table.bytes + origins[2].y0 * kRingTableWidth + origins[2].x0};
+    return Windows{table.bytes + windowStartByte(origins[0]),
+                   table.bytes + windowStartByte(origins[1]),
+                   table.bytes + windowStartByte(origins[2])};
 }
 
 }  // namespace

@@ -268,17 +268,12 @@ bool readScreen(const char* path, RgbImage* screen) {
 
 int main(int argc, char* argv[]) {
     RgbImage screen;
-    if (argc == 5 && std::strcmp(argv[1], "find") == 0) {
+    const bool device = argc == 5 && std::strcmp(argv[1], "device") == 0;
+    if (device || (argc == 5 && std::strcmp(argv[1], "find") == 0)) {
         const std::uint32_t seed = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
         const std::uint64_t maxFrame = std::strtoull(argv[3], nullptr, 10);
         if (!readScreen(argv[4], &screen)) return 2;
-        return findFrame(seed, maxFrame, screen);
-    }
-    if (argc == 5 && std::strcmp(argv[1], "device") == 0) {
-        const std::uint32_t seed = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
-        const std::uint64_t maxFrame = std::strtoull(argv[3], nullptr, 10);
-        if (!readScreen(argv[4], &screen)) return 2;
-        return findDeviceFrame(seed, maxFrame, screen);
+        return device ? findDeviceFrame(seed, maxFrame, screen) : findFrame(seed, maxFrame, screen);
     }
     if (argc == 5 && std::strcmp(argv[1], "screen") == 0) {
         IndexedImage pixels, colours;
