@@ -6,8 +6,10 @@
 #                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target),
 #                   and uClibc-ng's source with the kernel headers it is built against
 #                   (scripts/uclibc-toolchain.sh)
-#   deps.sh board   the emulated ARM test board: qemu-system-arm, the device tree tools, cpio
-#                   (scripts/board-image.sh fetches its kernel and busybox)
+#   deps.sh board   the emulated ARM test boards: qemu-system-arm, the device tree tools, cpio
+#                   (scripts/board-image.sh fetches Debian's kernel and busybox), and what
+#                   scripts/board-kernel.sh builds the versatilepb board's kernel from and with
+#                   (Debian's linux-source-6.1, the ARM cross compiler, bc, bison, flex, perl)
 # Installs only what is missing. Without root it prints the apt-get line to run and fails.
 set -euo pipefail
 
@@ -21,7 +23,9 @@ for purpose in "$@"; do
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
                       uclibc-source linux-libc-dev-armel-cross xz-utils) ;;
-    board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick) ;;
+    board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick
+                      linux-source-6.1 gcc-arm-linux-gnueabi build-essential bc bison flex
+                      perl xz-utils) ;;
     *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm or board)" >&2; exit 2 ;;
     esac
 done
