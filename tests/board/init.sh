@@ -25,7 +25,7 @@ while read -r module; do
     insmod "/lib/modules/$module" || echo "@init insmod $module failed"
 done < /lib/modules/load
 # The keyboard and the framebuffer appear once their drivers have probed them.
-for _ in $(seq 50); do
+for _ in $(seq 100); do
     grep -q 'kbd' /proc/bus/input/devices 2>/dev/null && [ -e /dev/fb0 ] && break
     sleep 0.1
 done
