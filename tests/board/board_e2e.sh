@@ -39,10 +39,10 @@ reader_pid=
 
 . "$here/../e2e/report_checks.sh"
 
-# RINGWAVE_BOARD_KEEP=DIR keeps the run's files (screen dumps, serial log) there.
+# RINGWAVE_BOARD_KEEP=DIR keeps the run's files (screen dumps, serial log) in DIR/PATH.CASE.
 cleanup() {
-    [ -n "${RINGWAVE_BOARD_KEEP:-}" ] && mkdir -p "$RINGWAVE_BOARD_KEEP" &&
-        cp -r "$work/." "$RINGWAVE_BOARD_KEEP/"
+    local keep=${RINGWAVE_BOARD_KEEP:+$RINGWAVE_BOARD_KEEP/$display.$case_name}
+    [ -n "$keep" ] && mkdir -p "$keep" && cp -r "$work/." "$keep/"
     [ -n "$qemu_pid" ] && kill -KILL "$qemu_pid" 2>/dev/null && wait "$qemu_pid" 2>/dev/null
     [ -n "$reader_pid" ] && kill "$reader_pid" 2>/dev/null && wait "$reader_pid" 2>/dev/null
     rm -rf "$work"

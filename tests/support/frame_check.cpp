@@ -146,14 +146,17 @@ bool sameOnDisplay(const Display& display, const std::uint8_t* rgb, const SDL_Co
 // - palette half set: SDL writes the 256 entries in order, so entries below some k show
 //   frame n + 1's colours and the others still frame n's, over frame n's pixels
 //   (k = 0: frame n as drawn; k = 256: frame n in the next palette);
-// - pixels half copied: in the next palette, the pixels before some position (in address
-//   order, rows top to bottom) are frame n + 1's and the others still frame n's; SDL's
-//   shadow copy and the drawing into the framebuffer both go in address order.
+// - pixels half copied: in the next palette, the rows above some row are frame n + 1's and
+//   those below still frame n's, and in that row the pixels from its start or from its end
+//   up to some column are frame n + 1's: SDL's shadow copy and the drawing into the
+//   framebuffer go row by row from the top, the drawing from each row's start, the copy as
+//   the C library's memcpy goes (uClibc-ng's copies from the end when the source lies below
+//   the destination, as SDL's shadow lies below the mapped framebuffer).
 // Where SDL converts its 8-bit shadow into the display's colours, the frame is drawn first
-// and converted once, with its palette, in address order:
-// - conversion half done: the pixels before some position show frame n + 1 in its palette,
-//   the others frame n in its own.
-// Each test collects, pixel by pixel, the bounds the split point must lie in.
+// and converted once, with its palette, row by row from the top:
+// - conversion half done: as pixels half copied, frame n + 1 in its palette where rewritten,
+//   frame n in its own elsewhere.
+// Each test collects, pixel by pixel, the bounds the split must lie in.
 bool paletteHalfSet(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
                     const SDL_Color* palette, const SDL_Color* nextPalette, int* split) {
     int lowest = 0, highest = kPaletteSize;
@@ -170,20 +173,56 @@ bool paletteHalfSet(const Display& display, const RgbImage& screen, const std::u
     return true;
 }
 
+// Where an update that rewrites the picture row by row has got to: rows above row are
+// rewritten, those below not, and in row the columns before column (fromEnd false) or from
+// column on (fromEnd true). Row kScreenHeight: all rewritten.
+struct RowSplit {
+    int row = 0;
+    int column = 0;
+    bool fromEnd = false;
+};
+
 // Pixels half copied (oldPalette == nextPalette) or conversion half done.
 bool addressSplit(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
                   const SDL_Color* oldPalette, const std::uint8_t* nextPixels,
-                  const SDL_Color* nextPalette, int* split) {
-    int lowest = 0, highest = kPixels;
-    for (int p = 0; p < kPixels; ++p) {
-        const bool old = sameOnDisplay(display, &screen.rgb[3 * p], oldPalette[pixels[p]]);
-        const bool next = sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[nextPixels[p]]);
-        if (!old && !next) return false;
-        if (!old && p + 1 > lowest) lowest = p + 1;
-        if (!next && p < highest) highest = p;
-        if (lowest > highest) return false;
+                  const SDL_Color* nextPalette, RowSplit* split) {
+    *split = RowSplit{kScreenHeight, 0, false};
+    for (int y = 0; y < kScreenHeight; ++y) {
+        // Rewritten from the row's start up to a column c: c > lastNotOld, c <= firstNotNext;
+        // from c to the row's end: c > lastNotNext, c <= firstNotOld.
+        int lastNotOld = -1, firstNotOld = kScreenWidth;
+        int lastNotNext = -1, firstNotNext = kScreenWidth;
+        for (int x = 0; x < kScreenWidth; ++x) {
+            const int p = y * kScreenWidth + x;
+            const bool old = sameOnDisplay(display, &screen.rgb[3 * p], oldPalette[pixels[p]]);
+            const bool next =
+                sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[nextPixels[p]]);
+            if (!old && !next) return false;
+            if (!old) {
+                lastNotOld = x;
+                if (firstNotOld == kScreenWidth) firstNotOld = x;
+            }
+            if (!next) {
+                lastNotNext = x;
+                if (firstNotNext == kScreenWidth) firstNotNext = x;
+            }
+        }
+        const bool rowNew = lastNotNext < 0;
+        const bool rowOld = lastNotOld < 0;
+        if (split->row == kScreenHeight) {
+            // Still in the rewritten rows: this row is rewritten too, or the split is here.
+            if (rowNew) continue;
+            if (lastNotOld < firstNotNext) {
+                *split = RowSplit{y, lastNotOld + 1, false};
+            } else if (lastNotNext < firstNotOld) {
+                *split = RowSplit{y, lastNotNext + 1, true};
+            } else {
+                return false;
+            }
+        } else if (!rowOld) {
+            return false;
+        }
     }
-    *split = lowest;
     return true;
 }
 
@@ -209,12 +248,16 @@ int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t ma
         const bool halfSet =
             display.palettised &&
             paletteHalfSet(display, screen, pixels.data(), palette, nextPalette, &split);
-        // A split at the end is frame n + 1 whole, found as such on the next pass.
+        // All rows rewritten is frame n + 1 whole, found as such on the next pass.
         const SDL_Color* oldPalette = display.palettised ? nextPalette : palette;
+        RowSplit rows;
         const bool halfCopied = !halfSet &&
                                 addressSplit(display, screen, pixels.data(), oldPalette,
-                                             nextPixels.data(), nextPalette, &split) &&
-                                split < kPixels;
+                                             nextPixels.data(), nextPalette, &rows) &&
+                                rows.row < kScreenHeight;
+        char where[96];
+        std::snprintf(where, sizeof where, "the rows above %d and in row %d the columns %s %d",
+                      rows.row, rows.row, rows.fromEnd ? "from" : "before", rows.column);
         if (halfSet) {
             if (split == 0) {
                 std::printf("%llu in its own palette\n", n);
@@ -227,16 +270,14 @@ int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t ma
             return 0;
         }
         if (halfCopied && display.palettised) {
-            std::printf("%llu in the palette of %llu, its pixels before %d (row %d) of %llu\n", n,
-                        n + 1, split, split / kScreenWidth, n + 1);
+            std::printf("%llu in the palette of %llu, %s of %llu\n", n, n + 1, where, n + 1);
             return 0;
         }
         if (halfCopied) {
-            if (split == 0) {
+            if (rows.row == 0 && rows.column == 0) {
                 std::printf("%llu in its own palette\n", n);
             } else {
-                std::printf("%llu in its own palette, before %d (row %d) %llu in its own\n", n,
-                            split, split / kScreenWidth, n + 1);
+                std::printf("%llu in its own palette, %s %llu in its own\n", n, where, n + 1);
             }
             return 0;
         }
