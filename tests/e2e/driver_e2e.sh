@@ -9,7 +9,8 @@ case_name=$1
 ringwave=$2
 shim=${3:-}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xvfb_pid=
+trap 'rm -rf "$work"; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 export SDL_VIDEODRIVER=dummy
 sdl_dir=${RINGWAVE_TEST_SDL_DIR:-}
 if [ -n "$sdl_dir" ]; then
@@ -84,6 +85,12 @@ run_and_signal() {
     echo "$status"
 }
 
+# A frame's calls under the dummy driver (C the palette, L lock, U unlock, F flip), and the
+# flips of a frame. Classic SDL 1.2's dummy screen has a palette: colours first, then the
+# pixels and the flip. sdl12-compat's screens never have one (it converts its 8-bit surface
+# for SDL 2): the pixels first, then the colours, which show the frame, and no flip.
+if [ -n "$sdl_dir" ]; then dummy_order=LUC; frame_flips=0; else dummy_order=CLUF; frame_flips=1; fi
+
 # SDL 1.2's event types.
 SDL_ACTIVEEVENT=1 SDL_KEYDOWN=2 SDL_KEYUP=3 SDL_MOUSEMOTION=4 SDL_MOUSEBUTTONDOWN=5
 SDL_MOUSEBUTTONUP=6 SDL_QUIT=12 SDL_SYSWMEVENT=13 SDL_VIDEORESIZE=16 SDL_VIDEOEXPOSE=17
@@ -146,7 +153,7 @@ frame-pass)
     expect_counter set_colors_other 0
     expect_counter locks 300
     expect_counter unlocks 300
-    expect_counter flips 300
+    expect_counter flips $((300 * frame_flips))
     expect_counter loop_allocs 0
     expect_counter video_flags 0x20000000
     expect_counter sdl_quit 1
@@ -180,7 +187,7 @@ input-kinds)
         run_shimmed 400 RWSHIM_PUSH="5:$kind"; status=$?
         [ "$status" = 0 ] || fail "exit status $status (event type $kind)"
         expect_counter polls 5
-        expect_counter flips 4
+        expect_counter flips $((4 * frame_flips))
         expect_counter queued_at_quit "$kind"
     done
     ;;
@@ -195,7 +202,48 @@ one-frame)
     run_shimmed 2; status=$?
     [ "$status" = 0 ] || fail "exit status $status"
     expect_positive_rate
-    expect_counter flips 1
+    expect_counter flips "$frame_flips"
+    ;;
+frame-order)
+    # Where the display has a palette the colours go first, then lock, unlock and flip; where
+    # SDL converts an 8-bit shadow for a display without one (an X server of 16 or 24 bits),
+    # the frame is drawn first and the colours' hand-over shows it: no flip, one conversion.
+    # Every frame calls in the same order as the first.
+    run_shimmed 31; status=$?
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_counter frame_order "$dummy_order"
+    expect_counter order_mismatches 0
+    command -v Xvfb > /dev/null || fail "Xvfb is missing (xvfb)"
+    # sdl12-compat cannot start on an 8-bit server (SDL 2 has no renderer for it): the
+    # video mode fails with SDL's message, as any start-up failure does.
+    cases=("8 CLUF" "16 LUC -flip" "24 LUC" "24 LUC -flip -hw")
+    [ -n "$sdl_dir" ] && cases=("8 none" "16 LUC -flip" "24 LUC" "24 LUC -flip -hw")
+    for expected in "${cases[@]}"; do
+        read -r depth order words <<< "$expected"
+        # The server picks a free display and reports it; -noreset keeps it up between clients.
+        rm -f "$work/display"
+        Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 "640x480x$depth" \
+            3> "$work/display" 2> /dev/null &
+        xvfb_pid=$!
+        for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+        [ -s "$work/display" ] || fail "Xvfb did not start at depth $depth"
+        timeout 60 env DISPLAY=":$(head -1 "$work/display")" SDL_VIDEODRIVER=x11 \
+            RWSHIM_STOP_AFTER_POLLS=31 RWSHIM_REPORT="$work/report" LD_PRELOAD="$shim" \
+            "$ringwave" $words > "$work/out" 2> "$work/err" < /dev/null
+        status=$?
+        kill "$xvfb_pid"; wait "$xvfb_pid" 2>/dev/null
+        if [ "$order" = none ]; then
+            [ "$status" = 1 ] || fail "exit status $status at depth $depth"
+            grep -qx "Couldn't initialize video mode: .\+" "$work/err" ||
+                fail "stderr at depth $depth"
+            continue
+        fi
+        [ "$status" = 0 ] || fail "exit status $status at depth $depth"
+        expect_positive_rate > /dev/null
+        expect_counter frame_order "$order"
+        expect_counter order_mismatches 0
+        expect_counter set_colors 30
+    done
     ;;
 flags)
     # The words reach SDL_SetVideoMode as flags; anything else is ignored without a word.

@@ -14,8 +14,10 @@
  * counted inside the frame loop only, and so are heap requests, told apart by who made them:
  * the program's own code (loop_allocs) or the libraries, SDL and what it runs on
  * (loop_allocs_library). At SDL_Quit it lists the event types still queued (queued_at_quit).
- * The report also names the SDL library that was loaded, and whether
- * SDL 2 was loaded under it (as sdl12-compat does).
+ * The report also names the SDL library that was loaded and whether SDL 2 was loaded under
+ * it (as sdl12-compat does), and gives the order of the first frame's calls (frame_order: C
+ * for the palette, L lock, U unlock, F flip) and how many later frames called in another
+ * order.
  */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE /* dladdr, dl_iterate_phdr */
@@ -48,7 +50,29 @@ static struct {
     long loopAllocs, loopAllocsLibrary, inLoop, pushFailures;
     unsigned long videoFlags;
     long videoCalls;
+    long orderMismatches;
 } counters;
+
+/* The calls of the frame in progress and of the first frame, one letter a call. */
+enum { kOrderLength = 16 };
+static char frameOrder[kOrderLength + 1];
+static char firstOrder[kOrderLength + 1];
+
+static void noteCall(char call) {
+    size_t length = strlen(frameOrder);
+    if (counters.inLoop && length < kOrderLength) frameOrder[length] = call;
+}
+
+/* A peek ends the frame before it. */
+static void endFrame(void) {
+    if (frameOrder[0] == '\0') return;
+    if (firstOrder[0] == '\0') {
+        memcpy(firstOrder, frameOrder, sizeof firstOrder);
+    } else if (strcmp(firstOrder, frameOrder) != 0) {
+        counters.orderMismatches++;
+    }
+    memset(frameOrder, 0, sizeof frameOrder);
+}
 
 static long envNumber(const char* name) {
     const char* value = getenv(name);
@@ -233,6 +257,7 @@ int SDL_PeepEvents(SDL_Event* events, int count, SDL_eventaction action, Uint32 
         return real(events, count, action, mask);
     }
     counters.polls++;
+    endFrame();
     pushEvents(counters.polls);
     long stopAfter = envNumber("RWSHIM_STOP_AFTER_POLLS");
     int pending = (stopAfter > 0 && counters.polls >= stopAfter) ? 1
@@ -242,6 +267,7 @@ int SDL_PeepEvents(SDL_Event* events, int count, SDL_eventaction action, Uint32 
 }
 
 int SDL_SetColors(SDL_Surface* surface, SDL_Color* colors, int first, int count) {
+    noteCall('C');
     if (first == 0 && count == 256) {
         counters.setColors++;
     } else {
@@ -256,6 +282,7 @@ int SDL_LockSurface(SDL_Surface* surface) {
     int (*real)(SDL_Surface*) = (int (*)(SDL_Surface*))nextSymbol("SDL_LockSurface");
     if (!counters.inLoop) return real(surface); /* SDL's own, while setting the mode */
     counters.locks++;
+    noteCall('L');
     if (envNumber("RWSHIM_FAIL_LOCK")) {
         counters.lockFailures++;
         return -1;
@@ -265,12 +292,14 @@ int SDL_LockSurface(SDL_Surface* surface) {
 
 void SDL_UnlockSurface(SDL_Surface* surface) {
     if (counters.inLoop) counters.unlocks++;
+    noteCall('U');
     void (*real)(SDL_Surface*) = (void (*)(SDL_Surface*))nextSymbol("SDL_UnlockSurface");
     real(surface);
 }
 
 int SDL_Flip(SDL_Surface* surface) {
     counters.flips++;
+    noteCall('F');
     int (*real)(SDL_Surface*) = (int (*)(SDL_Surface*))nextSymbol("SDL_Flip");
     return real(surface);
 }
@@ -285,6 +314,7 @@ static int findSdl2(struct dl_phdr_info* info, size_t size, void* found) {
 __attribute__((destructor)) static void writeReport(void) {
     const char* path = getenv("RWSHIM_REPORT");
     if (path == NULL) return;
+    endFrame();
     Dl_info sdl;
     if (!dladdr(nextSymbol("SDL_Init"), &sdl) || sdl.dli_fname == NULL) sdl.dli_fname = "?";
     int sdl2 = 0;
@@ -295,11 +325,13 @@ __attribute__((destructor)) static void writeReport(void) {
         "sdl_init %ld\nsdl_quit %ld\nvideo_calls %ld\nvideo_flags 0x%08lx\n"
         "polls %ld\nset_colors %ld\nset_colors_other %ld\nlocks %ld\n"
         "lock_failures %ld\nunlocks %ld\nflips %ld\nloop_allocs %ld\nloop_allocs_library %ld\n"
-        "push_failures %ld\nqueued_at_quit %s\nsdl_library %s\nsdl2_loaded %d\n",
+        "push_failures %ld\nqueued_at_quit %s\nsdl_library %s\nsdl2_loaded %d\n"
+        "frame_order %s\norder_mismatches %ld\n",
         counters.sdlInit, counters.sdlQuit, counters.videoCalls, counters.videoFlags,
         counters.polls, counters.setColors, counters.setColorsOther, counters.locks,
         counters.lockFailures, counters.unlocks, counters.flips, counters.loopAllocs,
-        counters.loopAllocsLibrary, counters.pushFailures, queuedAtQuit, sdl.dli_fname, sdl2);
+        counters.loopAllocsLibrary, counters.pushFailures, queuedAtQuit, sdl.dli_fname, sdl2,
+        firstOrder[0] != '\0' ? firstOrder : "-", counters.orderMismatches);
     if (length < 0 || length >= (int)sizeof text) return;
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return;
