@@ -29,8 +29,8 @@ void drawFrame(SDL_Surface* screen, FramePath path, const EffectParams& params,
 
 // Notices that are not input: focus gained or lost, pointer motion, the window exposed (as
 // when a window that covered it goes away), window-manager messages and resize notices.
-constexpr Uint32 kNotInputMask = SDL_ACTIVEEVENTMASK | SDL_MOUSEMOTIONMASK |
-                                 SDL_VIDEOEXPOSEMASK | SDL_SYSWMEVENTMASK | SDL_VIDEORESIZEMASK;
+constexpr Uint32 kNotInputMask = SDL_ACTIVEEVENTMASK | SDL_MOUSEMOTIONMASK | SDL_VIDEOEXPOSEMASK |
+                                 SDL_SYSWMEVENTMASK | SDL_VIDEORESIZEMASK;
 constexpr int kDropBatch = 16;  // notices taken out of the queue per call
 
 }  // namespace

@@ -85,9 +85,7 @@ static void* nextSymbol(const char* name) {
 
 /* The program's own code: the executable segments of the main program, which the loader
  * lists first. Filled at load time, before the program runs. */
-static struct {
-    uintptr_t start, end;
-} programText[kMaxSegments];
+static struct { uintptr_t start, end; } programText[kMaxSegments];
 static int programSegments;
 
 static int findProgramText(struct dl_phdr_info* info, size_t size, void* unused) {
@@ -260,8 +258,8 @@ int SDL_PeepEvents(SDL_Event* events, int count, SDL_eventaction action, Uint32 
     endFrame();
     pushEvents(counters.polls);
     long stopAfter = envNumber("RWSHIM_STOP_AFTER_POLLS");
-    int pending = (stopAfter > 0 && counters.polls >= stopAfter) ? 1
-                                                                   : real(events, count, action, mask);
+    int pending =
+        (stopAfter > 0 && counters.polls >= stopAfter) ? 1 : real(events, count, action, mask);
     counters.inLoop = pending <= 0;
     return pending;
 }
