@@ -103,32 +103,39 @@ bool nearInteger(std::uint32_t estimate, std::uint32_t margin) {
 #if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__)
 
 // On the device, 11 instructions per two bytes: one load of the row's pair, a multiply and a
-// multiply-accumulate, the offset, the margin test, the byte, its opposite, two stores and the
-// loop's test.
+// multiply-accumulate, the offset, the margin test, the byte, its opposite, two stores, and
+// half of the loop's test (two entries a pass, the first pass entered half way through when
+// the count is odd).
 template <int kStride>
 std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32_t offset,
                             std::uint32_t threshold, std::uint8_t* out, const std::uint8_t* end) {
     if (out == end) return out;
-    asm("1:\n\t"
-        "ldrd r4, r5, [%[row]], %[rowStep]\n\t"
-        "smull r6, r7, r4, %[cosine]\n\t"
-        "smlal r6, r7, r5, %[sine]\n\t"
-        "add r7, r7, %[offset]\n\t"
-        "cmp %[threshold], r7, lsl %[fractionShift]\n\t"
-        "bhi 2f\n\t"
-        "lsr r6, r7, %[fractionBits]\n\t"
-        "rsb r7, r6, #253\n\t"
-        "strb r7, [%[out], %[half]]\n\t"
-        "strb r6, [%[out]], %[stride]\n\t"
+#define RINGWAVE_DECIDE_ENTRY                               \
+    "ldrd r4, r5, [%[row]], %[rowStep]\n\t"                 \
+    "smull r6, r7, r4, %[cosine]\n\t"                       \
+    "smlal r6, r7, r5, %[sine]\n\t"                         \
+    "add r7, r7, %[offset]\n\t"                             \
+    "cmp %[threshold], r7, lsl %[fractionShift]\n\t"        \
+    "bhi 3f\n\t"                                            \
+    "lsr r6, r7, %[fractionBits]\n\t"                       \
+    "rsb r7, r6, #253\n\t"                                  \
+    "strb r7, [%[out], %[half]]\n\t"                        \
+    "strb r6, [%[out]], %[stride]\n\t"
+    asm("sub r4, %[end], %[out]\n\t"
+        "tst r4, %[stride]\n\t"
+        "bne 2f\n"
+        "1:\n\t" RINGWAVE_DECIDE_ENTRY
+        "2:\n\t" RINGWAVE_DECIDE_ENTRY
         "cmp %[out], %[end]\n\t"
         "bne 1b\n"
-        "2:\n\t"
+        "3:\n\t"
         : [row] "+r"(row), [out] "+r"(out)
         : [cosine] "r"(rotation.cosine), [sine] "r"(rotation.sine), [offset] "r"(offset),
           [threshold] "r"(threshold), [end] "r"(end),
           [rowStep] "I"(kSectorStep * sizeof(SectorRow)), [fractionShift] "I"(kFractionShift),
           [fractionBits] "I"(kFractionBits), [half] "I"(kHalf * kStride), [stride] "I"(kStride)
         : "r4", "r5", "r6", "r7", "cc", "memory");
+#undef RINGWAVE_DECIDE_ENTRY
     return out;
 }
 
