@@ -46,6 +46,8 @@ constexpr WaveAngles kWaveAngles = makeWaveAngles();
 constexpr int kSectorStep = 3;
 static_assert(kSectorStep * kHalf % integer_sine::kSectors == integer_sine::kSectors / 2,
               "entry i + 128 lies half a turn from entry i");
+static_assert(integer_sine::kSectors - 1 + kSectorStep * (kHalf - 1) < integer_sine::kSectorRows,
+              "the walk from any sector stays inside the rows");
 
 // A byte's estimate: y = (sin + 1) * 127 in units of 2^-22, (sin_j * 127 cos b + cos_j * 127
 // sin b) / 2^32 with the rows in units of 2^-30 and the rotation in units of 2^-24, plus 127.
