@@ -74,7 +74,7 @@ TEST(IntegerSine, RotationWithinItsBound) {
         ASSERT_TRUE(amplitudeIsSound(a)) << a;
         const Amplitude amplitude = makeAmplitude(a);
         double worst = 0.0;
-        for (int n = 0; n < 200000; ++n) {
+        for (int n = 0; n < 50000; ++n) {
             std::uint64_t turns = random();
             if (n < 64) turns = (turns & ~kInSectorMask) | (n < 32 ? n : kInSectorMask - n);
             const Rotation r = rotation(turns, amplitude);

@@ -9,7 +9,7 @@
 // library's. Instead of 768 library sines per frame, the sine is estimated in integer
 // arithmetic with a proven error bound (effect/integer_sine.h); the byte is taken from the
 // estimate whenever the estimate lies farther than that bound from every integer, and otherwise
-// (about once in a few hundred frames) from the exact double formula itself.
+// (about once in 2,000 frames) from the exact double formula itself.
 
 namespace {
 
@@ -58,16 +58,18 @@ static_assert(integer_sine::amplitudeIsSound(127), "127 * 2 pi * 2^22 rounds sou
 constexpr Amplitude kChannelAmplitude = integer_sine::makeAmplitude(127);
 
 // How far the estimate can be from the formula's value y, in units of 2^-22 of y:
-//   sector rows, rounded to 2^-31            127 * 2^-31 * (cos b + sin b)  6.1e-8   0.26
-//   the rotation, 0.54 units of 2^-24 each   0.54 * 2^-24 * (|sin_j| + |cos_j|) 4.6e-8  0.19
-//   the sum's low 32 bits dropped (the floor of the estimate)              2.4e-7   1
-//   the angle: u_i against 3i sectors 2.5e-15, the phase's turn 2^-63 turn, and the rounding
-//   of the double sum u_i + p, half its ulp: below 2^-47 radians when p < 32, else below
-//   2^e radians for p = mantissa * 2^e (p < 2^(e + 53), the sum < 2^(e + 54))
-//                                            127 * that   below 1 when e < -29, else 2^(e + 29)
-//   the library's sine (one ulp) and the formula's two roundings after it   3e-14    0
-// in all below 1.45 + max(1, 2^(e + 29)). The margin, 3 units (7.2e-7) and 2^(e + 29) above
-// that, leaves room for a library sine off by up to 5e-9 where p < 2^24.
+//   sector rows, rounded to 2^-31            127 * 2^-31 * (cos b + sin b)   6.1e-8   0.26
+//   the rotation, 0.6 units of 2^-24 each    0.6 * 2^-24 * (|sin_j| + |cos_j|) 5.1e-8   0.21
+//   the sum's low 32 bits dropped (the floor of the estimate)               2.4e-7   1
+//   the angle: u_i against 3i sectors 2.5e-15 radians, the phase's turn 2^-44 turn short at
+//   most, and the rounding of the double sum u_i + p, half its ulp: below 2^-47 radians when
+//   p < 32, else below 2^e radians for p = mantissa * 2^e (p < 2^(e + 53), the sum below
+//   2^(e + 54))                              127 * that   below 1 when e < -29, else 2^(e + 29)
+//   the library's sine (one ulp) and the formula's two roundings after it    3e-14    0
+// in all below 1.47 + max(1, 2^(e + 29)). The margin, 3 units (7.2e-7) and 2^(e + 29) above
+// that where e >= -29, leaves room for a library sine off by up to 1e-9 (2.6e-9 where
+// p < 2^21, the first 64 million frames at the fastest speed, when the sum's rounding stays
+// below 0.13 units). One pair of entries in 700,000 or so lies within the margin.
 constexpr std::uint32_t kMarginUnits = 3;
 // From 2^30 on the margin would reach 3 + 128 units (3e-5), where one byte in 30,000 or so
 // needs the formula; larger phases take the rounding of the sum exactly (largePhaseWave).
@@ -93,15 +95,10 @@ bool nearInteger(std::uint32_t estimate, std::uint32_t margin) {
     return (estimate << kFractionShift) < ((2 * margin) << kFractionShift);
 }
 
-// Phases below 2^30, one rotation per channel: entry i is sector j0 + 3i turned by the phase's
-// offset b in its sector, and entry i + 128 the same half a turn on, where the sine changes
-// sign: its value is 254 - y, in (253 - n, 254 - n) when y is in (n, n + 1), so one estimate
-// and one margin test serve both (the negated rows are the rows of the sectors there, exactly).
-// The walk goes sector by sector through rows that repeat past 255, three rows a step.
 // Decides entries out[0] (sector row[0]) and out[kHalf * kStride] (half a turn on), then the
 // next entry three rows further on, up to the entry at `end`; stops early at an entry whose
-// estimate lies near an integer and returns where it stopped. The threshold is the margin's
-// double with the fraction's bits moved to the top.
+// estimate lies near an integer and returns where it stopped. The threshold is twice the
+// margin with the fraction's bits moved to the top (as nearInteger compares them).
 #if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__)
 
 // On the device, 11 instructions per two bytes: one load of the row's pair, a multiply and a
@@ -158,6 +155,12 @@ std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32
 
 #endif
 
+// Phases below 2^30, one rotation per channel: entry i is sector j0 + 3i turned by the phase's
+// offset b in its sector, and entry i + 128 the same half a turn on, where the sine changes
+// sign: its value is 254 - y, in (253 - n, 254 - n) when y is in (n, n + 1), so one estimate
+// and one margin test serve both (the negated rows are the rows of the sectors there, exactly,
+// and the other errors are the same). The walk goes through rows that repeat past 255, three
+// rows a step; an entry near an integer takes the formula, for itself and its opposite.
 template <int kStride>
 void rotatedWave(double phase, Decomposed p, std::uint8_t* out) {
     const std::uint64_t turns = integer_sine::turnsOf(p);
