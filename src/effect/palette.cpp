@@ -71,9 +71,13 @@ constexpr Amplitude kChannelAmplitude = integer_sine::makeAmplitude(127);
 // p < 2^21, the first 64 million frames at the fastest speed, when the sum's rounding stays
 // below 0.13 units). One pair of entries in 700,000 or so lies within the margin.
 constexpr std::uint32_t kMarginUnits = 3;
-// From 2^30 on the margin would reach 3 + 128 units (3e-5), where one byte in 30,000 or so
-// needs the formula; larger phases take the rounding of the sum exactly (largePhaseWave).
-constexpr std::uint64_t kRotatedPhaseLimitBits = integer_sine::twoPowerBits(30);
+// The margin doubles with every binade of the phase, and so does the share of entries that
+// need the formula: just below 2^36 (the margin 4099 units, 1e-3) one pair in 500, a quarter
+// of a pair per channel and frame. On the device that still costs less than a rotation for
+// every entry (the library's sine of such angles included), so only larger phases, after
+// some 2 * 10^12 frames at the fastest speed, take the rounding of the sum exactly
+// (largePhaseWave).
+constexpr std::uint64_t kRotatedPhaseLimitBits = integer_sine::twoPowerBits(36);
 constexpr int kRoundingExponent = -29;               // e where 2^(e + 29) reaches 1 unit
 
 std::uint8_t exactChannelValue(int i, double phase) {
@@ -155,7 +159,7 @@ std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32
 
 #endif
 
-// Phases below 2^30, one rotation per channel: entry i is sector j0 + 3i turned by the phase's
+// Phases below 2^36, one rotation per channel: entry i is sector j0 + 3i turned by the phase's
 // offset b in its sector, and entry i + 128 the same half a turn on, where the sine changes
 // sign: its value is 254 - y, in (253 - n, 254 - n) when y is in (n, n + 1), so one estimate
 // and one margin test serve both (the negated rows are the rows of the sectors there, exactly,
@@ -183,7 +187,7 @@ void rotatedWave(double phase, Decomposed p, std::uint8_t* out) {
     }
 }
 
-// Phases 2^30 .. 2^50: s = u_i + p rounds to a multiple of g = ulp(p) (or of 2g when the sum
+// Phases 2^36 .. 2^50: s = u_i + p rounds to a multiple of g = ulp(p) (or of 2g when the sum
 // reaches the next power of two), and the rounding error e = s - (u_i + p), |e| <= g, is
 // reproduced exactly in units of 2^-56 from p's mantissa and u_i's units, ties to even.
 // It is then added as a turn: e / (2 pi) in units of 2^-64 is e * floor(2^34 / (2 pi)) / 2^26,
@@ -193,7 +197,7 @@ constexpr std::uint64_t kTurnsPerRadian34 = 0xa2f9836e;  // floor(2^34 / (2 pi))
 template <int kStride>
 void largePhaseWave(double phase, Decomposed p, std::uint8_t* out) {
     const std::uint64_t phaseTurns = integer_sine::turnsOf(p);
-    const int sigma = p.exponent + 56;  // g = 2^sigma units of 2^-56; 34 <= sigma <= 53
+    const int sigma = p.exponent + 56;  // g = 2^sigma units of 2^-56; 40 <= sigma <= 53
     const std::uint64_t grid = std::uint64_t{1} << sigma;
     const std::uint64_t nextBinade = std::uint64_t{1} << 53;
     const int drop = sigma > 30 ? sigma - 30 : 0;  // low bits of e dropped before multiplying
@@ -209,7 +213,7 @@ void largePhaseWave(double phase, Decomposed p, std::uint8_t* out) {
             kept = whole >> 1;
         }
         // Ties cannot actually occur (no u_i has more than 15 trailing zero bits in these
-        // units, and sigma >= 34), but would round to even as the hardware does.
+        // units, and sigma >= 40), but would round to even as the hardware does.
         const std::uint64_t half = span >> 1;
         const bool up = rest > half || (rest == half && (kept & 1) != 0);
         const std::int64_t error =
