@@ -29,7 +29,7 @@ constexpr double kHalf = 0.5;
 //   the library's sine (one ulp), + 1 and * span rounded                         7e-14    0
 // in all below 1.4 units. The margin, 4 units (1.9e-6), leaves room for a library sine off by
 // up to 7e-9. The formula is taken only for an estimate within the margin of an integer (about
-// one origin in 130,000), and for angles the turns do not cover (negative, or 2^50 and more).
+// one origin in 260,000), and for angles the turns do not cover (negative, or 2^50 and more).
 struct WindowSpan {
     double span;
     integer_sine::Amplitude quarter;  // span / 4

@@ -131,7 +131,8 @@ inline std::uint64_t turnsOf(Decomposed x) {
 }
 
 // An amplitude A (1 .. 127, so that A * 2^24 < 2^31) with round(A * 2 pi * 2^22), the factor
-// that turns an offset in units of 2^-40 turn into A b in units of 2^-32 (after a shift by 30).
+// that turns an offset in units of 2^-40 turn into A b in units of 2^-30 (the top word of the
+// 64-bit product).
 // The double product is within 1e-6 of the real one, so rounding it rounds the real value
 // unless that lies within 1e-6 of a half: users check amplitudeIsSound at compile time.
 struct Amplitude {
