@@ -99,35 +99,33 @@ constexpr std::uint64_t kTurnLimitBits = twoPowerBits(50);
 // the bits of 1/(2 pi) left out weigh less than x * 2^-128 turn).
 inline std::uint64_t turnsOf(Decomposed x) {
     // The product of the mantissa's two words m1:m0 (m1 < 2^21) and the four words
-    // F3:F2:F1:F0 of 1/(2 pi), from bit 64 up (words w2 .. w5), leaving out m0 F0, m1 F0 2^32
-    // and the low word of m0 F1 2^32: the result is short of the exact sum by less than 2^86.
+    // F3:F2:F1:F0 of 1/(2 pi), from bit 64 up, as two halves (bits 64 .. 127 and 128 .. 191),
+    // leaving out m0 F0, m1 F0 2^32 and the low word of m0 F1 2^32: the result is short of the
+    // exact product by less than 2^86.
     const std::uint32_t m0 = static_cast<std::uint32_t>(x.mantissa);
     const std::uint32_t m1 = static_cast<std::uint32_t>(x.mantissa >> 32);
     const std::uint64_t p01 = std::uint64_t{m0} * kTurnsPerRadian[2];  // bits 32 .. 95
     const std::uint64_t p02 = std::uint64_t{m0} * kTurnsPerRadian[1];  // bits 64 .. 127
     const std::uint64_t p03 = std::uint64_t{m0} * kTurnsPerRadian[0];  // bits 96 .. 159
     const std::uint64_t p11 = std::uint64_t{m1} * kTurnsPerRadian[2];  // bits 64 .. 127
-    const std::uint64_t p12 = std::uint64_t{m1} * kTurnsPerRadian[1];  // bits 96 .. 159
+    const std::uint64_t p12 = std::uint64_t{m1} * kTurnsPerRadian[1];  // bits 96 .. 148
     const std::uint64_t p13 = std::uint64_t{m1} * kTurnsPerRadian[0];  // bits 128 .. 180
-    constexpr std::uint64_t kLow = 0xffffffffu;
-    std::uint32_t words[5];  // w2 .. w5, and a zero word above
-    std::uint64_t sum = (p01 >> 32) + (p02 & kLow) + (p11 & kLow);
-    words[0] = static_cast<std::uint32_t>(sum);
-    sum = (sum >> 32) + (p02 >> 32) + (p11 >> 32) + (p03 & kLow) + (p12 & kLow);
-    words[1] = static_cast<std::uint32_t>(sum);
-    sum = (sum >> 32) + (p03 >> 32) + (p12 >> 32) + (p13 & kLow);
-    words[2] = static_cast<std::uint32_t>(sum);
-    words[3] = static_cast<std::uint32_t>((sum >> 32) + (p13 >> 32));
-    words[4] = 0;
+    std::uint64_t low = (p01 >> 32) + p02;  // below 2^64: p02 <= (2^32 - 1)^2
+    std::uint64_t high = p13;
+    low += p11;
+    high += low < p11;  // the carry
+    const std::uint64_t middle = p03 + p12;  // bits 96 .. 159, and a carry worth 2^160
+    high += static_cast<std::uint64_t>(middle < p03) << 32;
+    low += middle << 32;
+    high += low < (middle << 32);
+    high += middle >> 32;
     // The product is x / (2 pi) * 2^(128 - exponent); keep its bits 64 - exponent upwards,
-    // bits -exponent upwards of w2 .. w5 (the terms left out then weigh below 2^(22 + exponent)
-    // units of 2^-64 turn, below 2^19 for x < 2^50).
+    // bits -exponent upwards of the halves (the terms left out then weigh below
+    // 2^(22 + exponent) units of 2^-64 turn, below 2^19 for x < 2^50).
     const int shift = -x.exponent;  // 3 or more
     if (shift >= 128) return 0;
-    const int word = shift / 32, bit = shift % 32;
-    const std::uint64_t low = words[word] | std::uint64_t{words[word + 1]} << 32;
-    const std::uint64_t high = word + 2 < 5 ? words[word + 2] : 0;
-    return bit == 0 ? low : (low >> bit) | (high << (64 - bit));
+    if (shift >= 64) return high >> (shift - 64);
+    return (low >> shift) | (high << (64 - shift));
 }
 
 // An amplitude A (1 .. 127, so that A * 2^24 < 2^31) with round(A * 2 pi * 2^22), the factor
