@@ -123,7 +123,8 @@ TEST(IntegerSine, BitsCompareAsValues) {
     EXPECT_LT(bitsOf(0.0), limit);
     EXPECT_LT(bitsOf(std::nextafter(1073741824.0, 0.0)), limit);
     EXPECT_LT(bitsOf(5e-324), limit);
-    for (double refused : {1073741824.0, 1e300, -0.0, -1.0, -1e-300, HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    for (double refused :
+         {1073741824.0, 1e300, -0.0, -1.0, -1e-300, HUGE_VAL, -HUGE_VAL, std::nan("")}) {
         EXPECT_GE(bitsOf(refused), limit) << refused;
     }
     const Decomposed d = decompose(bitsOf(6.0));  // 3 * 2^51 * 2^-50
