@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages ringwave needs for the given purposes:
 #   deps.sh build   compiler, CMake and SDL 1.2 (enough to build and run the demo)
-#   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools
+#   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools, and
+#                   SDL 2, which sdl12-compat runs on (scripts/sdl12-compat.sh fetches it)
 #   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools,
 #                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target),
 #                   and uClibc-ng's source with the kernel headers it is built against
@@ -19,7 +20,7 @@ for purpose in "$@"; do
     build) packages+=(build-essential cmake pkg-config libsdl1.2-dev) ;;
     test)  packages+=(build-essential cmake pkg-config libsdl1.2-dev libgtest-dev
                       libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime
-                      libx11-dev) ;;
+                      libx11-dev libsdl2-2.0-0) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
                       uclibc-source linux-libc-dev-armel-cross xz-utils) ;;

@@ -2,6 +2,8 @@
 # Installs what is missing, builds everything and runs the whole test suite:
 #   1. the Release build: unit tests and end-to-end tests of the shipped binaries, including
 #      ringwave in an X server (each such test starts its own Xvfb; no display is needed);
+#      the end-to-end and X server tests run on the classic SDL 1.2 library and again on
+#      sdl12-compat (scripts/sdl12-compat.sh), the SDL 1.2 current distributions ship;
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
 #      server tests);
 #   3. the device build on uClibc-ng (ARMv5TE, soft float, static; scripts/arm-build.sh, into
@@ -31,8 +33,10 @@ kernel_log=$root/build/board-kernel.log
 "$root/scripts/board-kernel.sh" > "$kernel_log" 2>&1 &
 kernel_pid=$!
 
-step "Release build and tests"
-cmake -S "$root" -B "$root/build/test" -DCMAKE_BUILD_TYPE=Release > /dev/null
+step "Release build and tests, on classic SDL 1.2 and on sdl12-compat"
+sdl12_compat=$("$root/scripts/sdl12-compat.sh")
+cmake -S "$root" -B "$root/build/test" -DCMAKE_BUILD_TYPE=Release \
+      -DRINGWAVE_SDL12_COMPAT_DIR="$sdl12_compat" > /dev/null
 cmake --build "$root/build/test" -j "$jobs"
 ctest --test-dir "$root/build/test" -j "$jobs" --output-on-failure
 

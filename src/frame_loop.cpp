@@ -27,7 +27,25 @@ void drawFrame(SDL_Surface* screen, FramePath path, const EffectParams& params,
     if (locked && path.flip) SDL_Flip(screen);
 }
 
+// Notices that are not input: focus gained or lost, pointer motion, the window exposed (as
+// when a window that covered it goes away), window-manager messages and resize notices.
+constexpr Uint32 kNotInputMask = SDL_ACTIVEEVENTMASK | SDL_MOUSEMOTIONMASK | SDL_VIDEOEXPOSEMASK |
+                                 SDL_SYSWMEVENTMASK | SDL_VIDEORESIZEMASK;
+constexpr int kDropBatch = 16;  // notices taken out of the queue per call
+
 }  // namespace
+
+// The notices are taken out of the queue: SDL 1.2's queue holds 128 events and drops new ones
+// when full, so notices left in it would pile up and crowd out a later key. The peek looks
+// at the other kinds only, so a notice that arrives after the clearing waits for the next.
+bool inputPending() {
+    SDL_PumpEvents();
+    SDL_Event dropped[kDropBatch];
+    while (SDL_PeepEvents(dropped, kDropBatch, SDL_GETEVENT, kNotInputMask) == kDropBatch) {
+    }
+    SDL_Event next;
+    return SDL_PeepEvents(&next, 1, SDL_PEEKEVENT, SDL_ALLEVENTS & ~kNotInputMask) > 0;
+}
 
 FramePath chooseFramePath(const SDL_VideoInfo* info, const SDL_Surface* screen) {
     if (info->vfmt->palette != nullptr) return FramePath{false, true};
@@ -38,9 +56,9 @@ int runFrameLoop(SDL_Surface* screen, FramePath path, const EffectParams& params
                  const RingLayout& ring, RunClock::time_point start) {
     SDL_Color palette[kPaletteSize] = {};
     std::int64_t frames = 0;
-    // Peek only: the event that ends the run stays queued. Every animated value is a function
-    // of the frame count, so there is no pacing and no timer.
-    while (SDL_PollEvent(nullptr) == 0) {
+    // The input event that ends the run stays queued. Every animated value is a function of
+    // the frame count, so there is no pacing and no timer.
+    while (!inputPending()) {
         ++frames;
         drawFrame(screen, path, params, ring, static_cast<double>(frames), palette);
     }

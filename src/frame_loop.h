@@ -27,11 +27,19 @@ struct FramePath {
 // from the display): a back buffer shows nothing until it is flipped.
 FramePath chooseFramePath(const SDL_VideoInfo* info, const SDL_Surface* screen);
 
-// Runs frames as fast as they come until SDL reports a pending event (which is left in the
-// queue), then prints the frame-rate line. Each pass sets the palette, and draws (and flips,
+// Runs frames as fast as they come until an input event is pending (a key, a mouse button,
+// a quit request; it is left in the queue), then prints the frame-rate line. Notices that
+// are not input (focus, pointer motion, expose, window-manager and resize notices) are taken
+// out of the queue and never end the run. Each pass sets the palette, and draws (and flips,
 // where the path says so) only when the surface locks. Returns the exit status 0.
 int runFrameLoop(SDL_Surface* screen, FramePath path, const EffectParams& params,
                  const RingLayout& ring, RunClock::time_point start);
+
+// Pumps SDL's events and tells whether an input event is queued: a key, a mouse button, a
+// quit request, or any kind that is not one of these notices: focus gained or lost, pointer
+// motion, the window exposed, window-manager messages, resize notices. The notices are taken
+// out of the queue; the input event stays in it.
+bool inputPending();
 
 // Frames per second over a run: 0 when no frame was drawn or no time was measured, so the
 // result is always finite and never negative.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "effect/compositor_paths.h"
@@ -109,6 +110,117 @@ int composeAndCount(ComposeFunction compose, const RingTable& table, const Layer
     for (int at = 0; at < size; ++at) wrong += !written[at] && buffer[at] != kGuard;
     return wrong;
 }
+
+// The origins by the formula itself: trunc(((sin(t * speed) + 1) * 0.5) * span).
+unsigned formulaOrigin(double t, double speed, double span) {
+    return static_cast<unsigned>(((std::sin(t * speed) + 1.0) * 0.5) * span);
+}
+
+::testing::AssertionResult originMatchesFormula(double t, double speedX, double speedY) {
+    const LayerOrigin o = layerOrigin(t, speedX, speedY);
+    const unsigned x0 = formulaOrigin(t, speedX, 320.0), y0 = formulaOrigin(t, speedY, 200.0);
+    if (o.x0 == x0 && o.y0 == y0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "t " << t << " speeds " << speedX << ", " << speedY
+                                         << ": got " << o.x0 << "," << o.y0 << " want " << x0
+                                         << "," << y0;
+}
+
+}  // namespace
+
+// Every drift speed the program can draw (k / 5000, k = 1 .. 1000) in the first 600 frames, in
+// 300 frames around 2^31 and 2^32 (where a 32-bit frame count would wrap; the program counts
+// on), and in the 100 frames up to 2^53, the last frame a double counts exactly.
+TEST(Compositor, OriginsMatchFormulaForEveryDriftSpeed) {
+    for (int k = 1; k <= 1000; ++k) {
+        const double speed = k / 5000.0;
+        const double other = (1001 - k) / 5000.0;
+        for (double t = 1.0; t <= 600.0; t += 1.0) {
+            ASSERT_TRUE(originMatchesFormula(t, speed, other));
+        }
+        for (double around : {2147483648.0, 4294967296.0}) {
+            for (double t = around - 150.0; t < around + 150.0; t += 1.0) {
+                ASSERT_TRUE(originMatchesFormula(t, speed, other));
+            }
+        }
+        for (int before = 100; before >= 0; --before) {
+            ASSERT_TRUE(originMatchesFormula(9007199254740992.0 - before, speed, other));
+        }
+    }
+}
+
+// Random drift speeds and frames, below 2^31, below 2^53, and beyond (angles of 2^50 and more
+// take the formula throughout).
+TEST(Compositor, OriginsMatchFormulaAtRandomFrames) {
+    std::mt19937_64 random(20261208);
+    for (int n = 0; n < 100000; ++n) {
+        const double speedX = static_cast<double>(random() % 1000 + 1) / 5000.0;
+        const double speedY = static_cast<double>(random() % 1000 + 1) / 5000.0;
+        const int bits = n % 3 == 0 ? 31 : n % 3 == 1 ? 53 : 63;
+        const double t = static_cast<double>(random() % (std::uint64_t{1} << bits) + 1);
+        ASSERT_TRUE(originMatchesFormula(t, speedX, speedY));
+    }
+}
+
+// Frames found by a search where an origin's unrounded value lies within 2e-7 of an integer
+// (about one origin in 2.5 million), where the integer estimate alone cannot decide it: at
+// the ends of the range (the sine next to -1 or 1) and in between, in the first frames, around
+// 2^31 and around 2^40.
+TEST(Compositor, OriginsMatchFormulaNextToIntegers) {
+    struct Case {
+        int speedStep;  // drift speed = speedStep / 5000
+        double t;
+        bool x;  // the close value is x0 (else y0)
+    } const cases[] = {
+        {358, 151076.0, true},         {883, 43761.0, true},          {708, 184457.0, false},
+        {386, 176341.0, true},         {673, 37412.0, true},          {743, 131338.0, false},
+        {148, 103818.0, false},        {323, 180058.0, false},        {323, 180058.0, true},
+        {638, 103222.0, false},        {1, 7854.0, true},             {334, 2147543178.0, false},
+        {371, 2147404785.0, false},    {260, 2147465431.0, true},     {371, 2147404785.0, true},
+        {556, 2147502531.0, true},     {75, 2147505595.0, false},     {186, 2147393312.0, true},
+        {889, 2147495884.0, false},    {889, 2147495884.0, true},     {741, 2147394523.0, false},
+        {213, 1099511701464.0, false}, {637, 1099511712371.0, false}, {796, 1099511692308.0, false},
+        {849, 1099511712487.0, false}, {478, 1099511650510.0, false},
+    };
+    for (const Case& c : cases) {
+        const double speed = c.speedStep / 5000.0;
+        const double value = ((std::sin(c.t * speed) + 1.0) * 0.5) * (c.x ? 320.0 : 200.0);
+        ASSERT_LT(std::fabs(value - std::round(value)), 2e-7) << c.speedStep << " " << c.t;
+        EXPECT_TRUE(originMatchesFormula(c.t, speed, speed));
+    }
+}
+
+// Angles where the formula's value is an integer n for each n of the span (the sine is
+// 2n / span - 1), one and a thousand periods on, and the doubles on either side: the formula's
+// own rounding decides these, and so must the origins. Frame 1, so that the angle is the speed.
+TEST(Compositor, OriginsMatchFormulaAtConstructedIntegers) {
+    constexpr double kPi = 3.141592653589793;
+    int close = 0, tried = 0;
+    for (double span : {320.0, 200.0}) {
+        for (int n = 0; n <= static_cast<int>(span); ++n) {
+            const double angle = std::asin(2.0 * n / span - 1.0);
+            for (double turn : {2.0 * kPi, 2000.0 * kPi}) {
+                for (double a : {angle + turn, kPi - angle + turn}) {
+                    ++tried;
+                    close += std::fabs(((std::sin(a) + 1.0) * 0.5) * span - n) < 1e-9;
+                    for (double speed : {a, std::nextafter(a, 0.0), std::nextafter(a, 1e300)}) {
+                        ASSERT_TRUE(originMatchesFormula(1.0, speed, speed));
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(close, tried * 9 / 10) << tried;  // the construction really lands on them
+}
+
+// Angles the program cannot produce (negative, or beyond what the turns cover) follow the
+// formula.
+TEST(Compositor, OtherAnglesFollowFormula) {
+    for (double speed : {-0.0, -0.001, -1e300, 1e300}) {
+        EXPECT_TRUE(originMatchesFormula(1000.0, speed, speed)) << speed;
+    }
+}
+
+namespace {
 
 }  // namespace
 

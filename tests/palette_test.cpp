@@ -209,6 +209,29 @@ TEST(Palette, MatchesFormulaAtConstructedBoundaries) {
     EXPECT_GT(close, tried * 9 / 10) << tried;  // the construction really lands on them
 }
 
+// The same construction at phases of 2^28 to 2^38, where the sum u_i + p rounds to 2^-24 ..
+// 2^-14 radians, so that its rounding moves the byte's value by up to 4e-3: the palette allows
+// for it (below 2^36 with a margin that grows with the phase, beyond that by taking the
+// rounding exactly). Most of these values land within that distance of their integer.
+TEST(Palette, MatchesFormulaAtConstructedBoundariesOfLargePhases) {
+    int close = 0, tried = 0;
+    for (int n = 0; n <= 254; n += 2) {
+        const double angle = std::asin(n / 127.0 - 1.0);
+        for (double turn : {2.0 * kPi * 67108864.0, 2.0 * kPi * 134217727.0, 2.0 * kPi * 3e8,
+                            2.0 * kPi * 1e10, 2.0 * kPi * 3e10}) {
+            for (double target : {angle + turn, kPi - angle + turn}) {
+                const int i = (n * 7) % kPaletteSize;
+                const double u = ((static_cast<double>(i) * 0.00390625) * 6.0) * kPi;
+                const double phase = target - u;
+                ++tried;
+                close += std::fabs(unroundedByte(phase, i) - n) < 4e-3;
+                ASSERT_TRUE(waveMatchesFormula(phase));
+            }
+        }
+    }
+    EXPECT_GT(close, tried * 9 / 10) << tried;
+}
+
 // Around every power of two the phase's ulp doubles, and sums u_i + p that pass the next
 // power of two round on a coarser grid; 2^21 is where the palette starts reproducing that
 // rounding. Phases at, just below and up to 19 below each power.

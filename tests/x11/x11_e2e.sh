@@ -4,6 +4,8 @@
 #   x11_e2e.sh CASE RINGWAVE SNAPSHOT X11_POKE FRAME_CHECK
 # Every case starts its own server on a free display and stops it at the end. Every wait is
 # a poll with a bound, never a fixed sleep standing in for "long enough".
+# RINGWAVE_TEST_SDL_DIR, when set, is the folder of another SDL 1.2 library (sdl12-compat)
+# that ringwave loads instead of the one it was linked with.
 set -u
 case_name=$1
 ringwave=$2
@@ -13,6 +15,9 @@ frame_check=$5
 work=$(mktemp -d)
 xvfb_pid=
 rw_pid=
+sdl_dir=${RINGWAVE_TEST_SDL_DIR:-}
+sdl_env=()
+[ -n "$sdl_dir" ] && sdl_env=("LD_LIBRARY_PATH=$sdl_dir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}")
 
 cleanup() {
     [ -n "$rw_pid" ] && kill -KILL "$rw_pid" 2>/dev/null
@@ -50,20 +55,53 @@ start_x() {
 # signal dispositions (a background job of a script starts with SIGINT ignored).
 rw_env=()
 start_ringwave() {
-    env --default-signal=INT,TERM "${rw_env[@]}" "$ringwave" "$@" \
+    env --default-signal=INT,TERM "${sdl_env[@]}" "${rw_env[@]}" "$ringwave" "$@" \
         > "$work/out" 2> "$work/err" < /dev/null &
     rw_pid=$!
 }
 
-find_window() {
-    window=$(xdotool search --all --onlyvisible --pid "$rw_pid" --classname ringwave \
-             2>/dev/null | head -1)
-    [ -n "$window" ]
+# The running ringwave loaded the SDL library it was meant to: sdl12-compat from
+# RINGWAVE_TEST_SDL_DIR, with SDL 2 under it, or else the classic library, without SDL 2.
+expect_sdl_library() {
+    local maps library
+    maps=$(awk '{ print $6 }' "/proc/$rw_pid/maps" | sort -u) || fail "no maps of ringwave"
+    library=$(grep -m1 '/libSDL-1\.2\.so' <<< "$maps")
+    if [ -n "$sdl_dir" ]; then
+        [ "$(realpath "$library")" = "$(realpath "$sdl_dir/libSDL-1.2.so.0")" ] ||
+            fail "loaded '$library', not the library in $sdl_dir"
+        grep -q '/libSDL2-2\.0\.so' <<< "$maps" || fail "sdl12-compat ran without SDL 2"
+    else
+        [ -n "$library" ] || fail "no SDL 1.2 library loaded"
+        ! grep -q '/libSDL2-2\.0\.so' <<< "$maps" || fail "SDL 2 loaded under the classic SDL 1.2"
+    fi
 }
 
-# Waits for ringwave's window to be mapped; sets $window.
+# ringwave's window: a visible window of its process with its class name. It is found by
+# process and name alone, since the libraries build their windows differently: classic
+# SDL 1.2 draws into a child of that window, and with -fullscreen into another window over
+# the whole screen; sdl12-compat setting a full-screen mode replaces the first window it
+# made, half a second or more later (its renderer's set-up). A window counts once the same
+# one has been found for a second; sets $window.
+last_found=
+times_found=0
+find_window() {
+    local found
+    found=$(xdotool search --all --onlyvisible --pid "$rw_pid" --classname ringwave \
+            2>/dev/null | head -1)
+    if [ -z "$found" ] || [ "$found" != "$last_found" ]; then
+        last_found=$found
+        times_found=0
+        return 1
+    fi
+    times_found=$((times_found + 1))
+    [ "$times_found" -ge 10 ] || return 1
+    window=$found
+}
+
+# Waits for ringwave's window to be mapped; sets $window. Checks which SDL library it runs on.
 wait_window() {
     poll 300 find_window || fail "no ringwave window appeared"
+    expect_sdl_library
 }
 
 alive() { kill -0 "$rw_pid" 2>/dev/null; }
@@ -92,8 +130,10 @@ check_completed_run() {
     printf '%s\n' "$rate"
 }
 
-# Focuses the window and presses a key on the keyboard.
+# Focuses the window and presses a key on the keyboard; finds the window again first if it
+# was replaced.
 press_key() {
+    find_window || wait_window
     timeout 10 xdotool windowfocus --sync "$window" || fail "cannot focus the window"
     timeout 10 xdotool key space || fail "xdotool key failed"
 }
@@ -131,7 +171,9 @@ window)
     ;;
 motion-and-focus)
     # Moving the pointer over the window, in and out of it, and another window taking the
-    # focus and giving it back must not end the run.
+    # focus and giving it back must not end the run. The other window covers part of
+    # ringwave's: when it goes, sdl12-compat queues an expose notice (classic SDL 1.2 redraws
+    # by itself and queues nothing).
     start_x
     start_ringwave
     wait_window
@@ -141,6 +183,8 @@ motion-and-focus)
         mousemove --window "$window" 160 100 sleep 0.1 mousemove_relative 5 5 ||
         fail "xdotool mousemove failed"
     timeout 20 "$poke" steal-focus "$window" || fail "focus change failed"
+    sleep 0.2
+    alive || fail "the run ended when another window took the focus and gave it back"
     timeout 20 xdotool mousemove --window "$window" 40 40 sleep 0.1 mousemove 620 20 ||
         fail "xdotool mousemove failed"
     sleep 1
