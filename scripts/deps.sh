@@ -8,6 +8,9 @@
 #                   (scripts/uclibc-toolchain.sh)
 #   deps.sh board   the emulated ARM test board: qemu-system-arm, the device tree tools, cpio
 #                   (scripts/board-image.sh fetches its kernel and busybox)
+#   deps.sh profile the per-frame breakdown on the board (scripts/board-frame-costs.sh): a
+#                   C compiler and GLib's headers for its qemu plugin, Debian's Python with
+#                   matplotlib for its tables and picture
 # Installs only what is missing. Without root it prints the apt-get line to run and fails.
 set -euo pipefail
 
@@ -22,7 +25,10 @@ for purpose in "$@"; do
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
                       uclibc-source linux-libc-dev-armel-cross xz-utils) ;;
     board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick) ;;
-    *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm or board)" >&2; exit 2 ;;
+    profile) packages+=(build-essential libglib2.0-dev pkg-config dpkg-dev python3
+                        python3-matplotlib) ;;
+    *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm, board or profile)" >&2
+       exit 2 ;;
     esac
 done
 

@@ -321,6 +321,32 @@ measure)
     echo "insns $insns rate $rate"
     exit 0
     ;;
+profile)
+    # Not a test: as measure, with PLUGIN_SPEC (a plugin and its arguments, e.g. the block
+    # profile writing into OUTDIR) in place of the instruction counter. Leaves in OUTDIR the
+    # run's rate ("rate RATE") and the kernel's text symbols as the board has them
+    # (/proc/kallsyms: the kernel's and its modules', read after the run, on both boots alike).
+    #   board_e2e.sh profile IMAGE ... FRAME_CHECK PLUGIN_SPEC SECONDS OUTDIR [WORDS]
+    plugin_spec=$8
+    seconds=$9
+    outdir=${10}
+    shift 10
+    qemu_extra=(-icount shift=0 -plugin "$plugin_spec")
+    boot
+    guest "measure $seconds $*" 1200
+    status=$(answer status)
+    answer out > "$work/out"
+    answer err > "$work/err"
+    check_completed_run
+    guest "do grep ' [tTwW] ' /proc/kallsyms" 1200
+    answer said > "$outdir/kallsyms"
+    guest off
+    poll 300 qemu_gone || board_fail "the board did not power off"
+    qemu_pid=
+    echo "rate $rate" > "$outdir/rate"
+    echo "rate $rate"
+    exit 0
+    ;;
 *)
     fail "unknown case $case_name"
     ;;
