@@ -5,7 +5,8 @@
 #   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools,
 #                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target),
 #                   and uClibc-ng's source with the kernel headers it is built against
-#                   (scripts/uclibc-toolchain.sh)
+#                   (scripts/uclibc-toolchain.sh), Python for the check of the board's
+#                   per-frame breakdown
 #   deps.sh board   the emulated ARM test board: qemu-system-arm, the device tree tools, cpio
 #                   (scripts/board-image.sh fetches its kernel and busybox)
 #   deps.sh profile the per-frame breakdown on the board (scripts/board-frame-costs.sh): a
@@ -23,7 +24,7 @@ for purpose in "$@"; do
                       libx11-dev) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
-                      uclibc-source linux-libc-dev-armel-cross xz-utils) ;;
+                      uclibc-source linux-libc-dev-armel-cross xz-utils python3) ;;
     board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick) ;;
     profile) packages+=(build-essential libglib2.0-dev pkg-config dpkg-dev python3
                         python3-matplotlib) ;;
