@@ -39,6 +39,9 @@ KERNEL_START = 0xBF000000
 # screen's format (Blit1to2, Blit1to4, ...), and the software blit that runs them.
 SDL_CONVERSION_MEMBERS = {"SDL_blit.o", "SDL_blit_0.o", "SDL_blit_1.o", "SDL_blit_A.o",
                           "SDL_blit_N.o"}
+# Instructions per frame that two boots of the same binary differ by (timer interrupts
+# falling differently): shares below it are not shown apart.
+NOISE = 50
 # The C library's memory functions, whose calls are charged to their callers.
 CALLEE_FUNCTIONS = {"memcpy", "_memcpy", "memmove", "memset", "bcopy", "mempcpy"}
 
@@ -334,6 +337,11 @@ def split(binary_path, short_dir, long_dir):
             left -= take
 
     total = sum(totals.values())
+    # Blocks whose bytes are not the binary's are other programs (busybox, asleep while
+    # ringwave runs): much of them means the profile is not of this binary.
+    if totals["other"] > 0.05 * total:
+        raise SystemExit(f"frame_costs.py: {totals['other'] / total:.0%} of the instructions "
+                         f"are not {binary_path}'s code: a profile of another binary?")
     top = sorted(((insns / frames, owner[2], owner[0], owner[1])
                   for owner, insns in functions.items()), reverse=True)[:15]
     names = readable([t[1] for t in top])
@@ -358,9 +366,10 @@ def number(x):
 
 
 def change(before, after):
-    if before == 0:
+    if before is None or after is None or before == 0:
         return "—"
-    return f"{(after - before) / before * 100:+.0f}%"
+    percent = round((after - before) / before * 100)
+    return f"{percent:+d}%" if percent else "0%"
 
 
 def report(md_path, png_path, result_paths):
@@ -389,20 +398,20 @@ def report(md_path, png_path, result_paths):
                     return None
                 return r["total"] if key == "total" else r["per_frame"][key]
             (b, a) = (value(before), value(after))
-            if key == "other" and not (b or 0) >= 0.5 and not (a or 0) >= 0.5:
+            # Other processes: only where they are more than the boots' noise.
+            if key == "other" and abs(b or 0) < NOISE and abs(a or 0) < NOISE:
                 continue
             cell_b = number(b) if b is not None else "—"
             cell_a = number(a) if a is not None else "—"
             if key == "total":
                 cell_a = f"**{cell_a}**"
-            lines.append(f"| {name} | {cell_b} | {cell_a} | "
-                         f"{change(b, a) if b is not None and a is not None else '—'} |")
+            lines.append(f"| {name} | {cell_b} | {cell_a} | {change(b, a)} |")
             if key == "libc":
                 (mb, ma) = (before and before["maths"], after and after["maths"])
                 lines.append(f"| &nbsp;&nbsp;of which maths (`sin`) | "
                              f"{number(mb) if mb is not None else '—'} | "
                              f"{number(ma) if ma is not None else '—'} | "
-                             f"{change(mb, ma) if mb and ma is not None else '—'} |")
+                             f"{change(mb, ma)} |")
         lines.append("")
         for (name, r) in (("before", before), ("after", after)):
             if r is None:
@@ -447,7 +456,12 @@ def picture(png_path, paths, by):
         ax.text(x, r["total"] / 1000, f"{r['total'] / 1000:.0f}k", ha="center",
                 va="bottom", fontsize=8)
     ax.set_xticks(xs)
-    ax.set_xticklabels([f"{build}\n{path}" for (path, build, _) in bars], fontsize=7)
+    ax.set_xticklabels([build for (_, build, _) in bars], fontsize=8)
+    # Each display path's name under its bars.
+    for path in paths:
+        where = [x for (x, (p, _, _)) in zip(xs, bars) if p == path]
+        ax.text(sum(where) / len(where), -0.09, path, ha="center", va="top", fontsize=8,
+                transform=ax.get_xaxis_transform())
     ax.set_ylabel("thousand guest instructions per frame")
     ax.set_title("ringwave: where each frame goes, per display path (whole system)")
     handles, labels = ax.get_legend_handles_labels()
