@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The pieces of the emulated test board (qemu-system-arm -M vexpress-a9) that do not come from
-# this project, made ready and cached:
+# The pieces of the emulated test boards with an ARMv7 processor (qemu-system-arm -M vexpress-a9
+# and -M virt) that do not come from this project, made ready and cached:
 #   scripts/board-image.sh          prints the directory that holds them
 # - vmlinuz: Debian's own kernel for ARMv7 boards (linux-image-*-armmp, armhf), unpacked only;
 #   its fbdev driver for the PL111 colour LCD controller (amba-clcd) is built in.
-# - ambakmi.ko: its module for the PL050 keyboard/mouse interface.
+# - modules/*.ko: its modules the boards load; modules/BOARD.load names those of one board in
+#   load order (dependencies first): vexpress.load the PL050 keyboard/mouse interface
+#   (ambakmi); virt.load the virtio devices on the memory bus (virtio_mmio), the virtio GPU
+#   with the DRM and its fbdev emulation (virtio-gpu), the virtio keyboard (virtio_input).
 # - board.dtb: its device tree for the board, with the LCD made usable: amba-clcd only takes a
 #   "panel-dpi" panel with its timings (the stock tree names a DVI transmitter there), and of
 #   the two LCD controllers only the one qemu shows on its first console is left enabled.
@@ -55,8 +58,22 @@ trap 'rm -rf "$work"' EXIT
 out=$work/image
 mkdir -p "$out"
 cp "$work"/kernel/boot/vmlinuz-* "$out/vmlinuz"
-find "$work/kernel/lib/modules" -name ambakmi.ko -exec cp {} "$out/" \;
-[ -f "$out/ambakmi.ko" ] || { echo "board-image.sh: no ambakmi.ko in $kernel" >&2; exit 1; }
+# A module and what it depends on (its own "depends=" entry), in load order, each once.
+mkdir -p "$out/modules"
+load_order() {
+    local name=$1 file dep
+    file=$(find "$work/kernel/lib/modules" \( -name "$name.ko" -o -name "${name//_/-}.ko" \) |
+           head -n 1)
+    [ -n "$file" ] || { echo "board-image.sh: no module $name in $kernel" >&2; return 1; }
+    for dep in $(tr '\0' '\n' < "$file" | sed -n 's/^depends=//p' | tr ',' ' '); do
+        load_order "$dep"
+    done
+    cp "$file" "$out/modules/"
+    basename "$file"
+}
+load_order ambakmi > "$out/modules/vexpress.load"
+{ load_order virtio_mmio; load_order virtio-gpu; load_order virtio_input; } |
+    awk '!seen[$0]++' > "$out/modules/virt.load"
 cp "$work/busybox/bin/busybox" "$out/busybox"
 echo "$kernel" > "$out/kernel-package"
 

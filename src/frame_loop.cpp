@@ -11,28 +11,38 @@ namespace {
 
 constexpr int kFirstColour = 0;
 
-// One pass: palette first (every pass, whatever the lock does), then the pixels.
-void drawFrame(SDL_Surface* screen, const EffectParams& params, const RingLayout& ring, double t,
-               SDL_Color palette[kPaletteSize]) {
+// One pass. Where the display has a palette: colours first (every pass, whatever the lock
+// does), then the pixels and the flip. Where SDL converts an 8-bit shadow: the pixels first,
+// then the colours, whose hand-over converts and shows the finished frame.
+void drawFrame(SDL_Surface* screen, FramePath path, const EffectParams& params,
+               const RingLayout& ring, double t, SDL_Color palette[kPaletteSize]) {
     computePalette(t, params, palette);
-    SDL_SetColors(screen, palette, kFirstColour, kPaletteSize);
-    if (SDL_LockSurface(screen) < 0) return;  // skip this frame's drawing; try again next pass
-    composeFrame(t, params, ring, static_cast<std::uint8_t*>(screen->pixels), screen->pitch);
-    SDL_UnlockSurface(screen);
-    SDL_Flip(screen);
+    if (!path.coloursAfterDrawing) SDL_SetColors(screen, palette, kFirstColour, kPaletteSize);
+    const bool locked = SDL_LockSurface(screen) >= 0;  // else skip the drawing; try next pass
+    if (locked) {
+        composeFrame(t, params, ring, static_cast<std::uint8_t*>(screen->pixels), screen->pitch);
+        SDL_UnlockSurface(screen);
+    }
+    if (path.coloursAfterDrawing) SDL_SetColors(screen, palette, kFirstColour, kPaletteSize);
+    if (locked && path.flip) SDL_Flip(screen);
 }
 
 }  // namespace
 
-int runFrameLoop(SDL_Surface* screen, const EffectParams& params, const RingLayout& ring,
-                 RunClock::time_point start) {
+FramePath chooseFramePath(const SDL_VideoInfo* info, const SDL_Surface* screen) {
+    if (info->vfmt->palette != nullptr) return FramePath{false, true};
+    return FramePath{true, (screen->flags & SDL_DOUBLEBUF) != 0};
+}
+
+int runFrameLoop(SDL_Surface* screen, FramePath path, const EffectParams& params,
+                 const RingLayout& ring, RunClock::time_point start) {
     SDL_Color palette[kPaletteSize] = {};
     std::int64_t frames = 0;
     // Peek only: the event that ends the run stays queued. Every animated value is a function
     // of the frame count, so there is no pacing and no timer.
     while (SDL_PollEvent(nullptr) == 0) {
         ++frames;
-        drawFrame(screen, params, ring, static_cast<double>(frames), palette);
+        drawFrame(screen, path, params, ring, static_cast<double>(frames), palette);
     }
     reportFrameRate(frames, start);
     return 0;

@@ -12,11 +12,26 @@
 // The run is timed with a monotonic clock: wall-clock steps cannot distort the rate.
 using RunClock = std::chrono::steady_clock;
 
+// How a frame reaches this screen, chosen once after the mode is set.
+struct FramePath {
+    // The display has no palette of its own: SDL keeps an 8-bit shadow and converts all of it
+    // whenever the colours change. The frame is drawn first and its colours handed over last,
+    // so that one conversion shows the finished frame.
+    bool coloursAfterDrawing;
+    bool flip;  // SDL_Flip after drawing (without it the colours' conversion shows the frame)
+};
+
+// Palettised display (info->vfmt has a palette): colours, lock, draw, unlock, flip, as
+// always. Display without a palette: lock, draw, unlock, colours, and a flip only when the
+// screen is double-buffered (SDL_DOUBLEBUF in screen->flags, which SDL's shadow carries over
+// from the display): a back buffer shows nothing until it is flipped.
+FramePath chooseFramePath(const SDL_VideoInfo* info, const SDL_Surface* screen);
+
 // Runs frames as fast as they come until SDL reports a pending event (which is left in the
-// queue), then prints the frame-rate line. Each pass sets the palette, and draws and flips
-// only when the surface locks. Returns the exit status 0.
-int runFrameLoop(SDL_Surface* screen, const EffectParams& params, const RingLayout& ring,
-                 RunClock::time_point start);
+// queue), then prints the frame-rate line. Each pass sets the palette, and draws (and flips,
+// where the path says so) only when the surface locks. Returns the exit status 0.
+int runFrameLoop(SDL_Surface* screen, FramePath path, const EffectParams& params,
+                 const RingLayout& ring, RunClock::time_point start);
 
 // Frames per second over a run: 0 when no frame was drawn or no time was measured, so the
 // result is always finite and never negative.

@@ -10,6 +10,7 @@
 #include "effect/compositor.h"
 #include "effect/effect_params.h"
 #include "effect/ring_table.h"
+#include "fixed_panel.h"
 #include "frame_loop.h"
 #include "video_flags.h"
 
@@ -18,9 +19,10 @@ namespace {
 constexpr int kStartupFailure = 1;
 constexpr int kScreenDepth = 8;  // bits per pixel: palette indices
 
-// Sets the 320 x 200 x 8 mode with the flags the command line chose, and drops focus and
-// mouse-motion events so that they never end the run. Null (with SDL's message printed) when
-// the mode cannot be set.
+// Sets the 320 x 200 x 8 mode with the flags the command line chose, drops focus and
+// mouse-motion events so that they never end the run, and hides SDL's pointer over a
+// fullscreen picture (a framebuffer console always is: SDL would draw its arrow into every
+// frame). Null (with SDL's message printed) when the mode cannot be set.
 SDL_Surface* openScreen(char* const argv[]) {
     const std::uint32_t flags = parseVideoFlags(argv);
     SDL_Surface* screen = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenDepth, flags);
@@ -30,6 +32,7 @@ SDL_Surface* openScreen(char* const argv[]) {
     }
     SDL_EventState(SDL_ACTIVEEVENT, SDL_IGNORE);
     SDL_EventState(SDL_MOUSEMOTION, SDL_IGNORE);
+    if ((screen->flags & SDL_FULLSCREEN) != 0) SDL_ShowCursor(SDL_DISABLE);
     return screen;
 }
 
@@ -44,6 +47,8 @@ int main(int argc, char* argv[]) {
     // pixel loop reads besides the table.
     const RingLayout ring = buildRingLayout(buildRingTable());
 
+    // A panel that cannot switch to 320 x 200 shows the picture in its middle.
+    keepFixedPanelMode();
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
         return kStartupFailure;
@@ -53,5 +58,6 @@ int main(int argc, char* argv[]) {
     SDL_Surface* screen = openScreen(argv);
     if (screen == nullptr) return kStartupFailure;
 
-    return runFrameLoop(screen, params, ring, RunClock::now());
+    const FramePath path = chooseFramePath(SDL_GetVideoInfo(), screen);
+    return runFrameLoop(screen, path, params, ring, RunClock::now());
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fixed_panel.h"
 #include "frame_loop.h"
 #include "snapshot_args.h"
 #include "video_flags.h"
@@ -140,4 +141,48 @@ TEST(SnapshotArgs, RejectsEverythingElse) {
     const char* help[] = {"s", "--help"};
     SnapshotRequest request{};
     EXPECT_EQ(SnapshotCommand::kHelp, parseSnapshotArgs(2, help, &request));
+}
+
+// The kernel's DRM framebuffer emulation names itself "<driver>drmfb", in a field of 16
+// characters that need not end in a null; framebuffers that really switch modes do not.
+TEST(FixedPanel, KnowsTheDrmEmulationById) {
+    EXPECT_TRUE(isFixedPanelId("pl111drmfb", 16));
+    EXPECT_TRUE(isFixedPanelId("virtio_gpudrmfb", 16));
+    const char full[16] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h',
+                           'i', 'j', 'k', 'd', 'r', 'm', 'f', 'b'};  // no null
+    EXPECT_TRUE(isFixedPanelId(full, sizeof full));
+    EXPECT_FALSE(isFixedPanelId("CLCD FB", 16));
+    EXPECT_FALSE(isFixedPanelId("", 16));
+    EXPECT_FALSE(isFixedPanelId("drmfb ", 16));
+    EXPECT_FALSE(isFixedPanelId("rmfb", 16));
+    EXPECT_FALSE(isFixedPanelId("pl111drmfb", 9));  // the suffix lies past the field
+}
+
+// A double-buffered display without a palette still needs its flip: the colours' hand-over
+// converts the frame into the back buffer, which nothing else would show.
+TEST(FramePath, ColoursLastOnlyWithoutAPalette) {
+    SDL_Color colours[2] = {};
+    SDL_Palette palette = {2, colours};
+    SDL_PixelFormat indexed = {};
+    indexed.palette = &palette;
+    SDL_PixelFormat direct = {};
+    SDL_VideoInfo info = {};
+    SDL_Surface screen = {};
+
+    info.vfmt = &indexed;
+    for (Uint32 flags : {0u, static_cast<Uint32>(SDL_DOUBLEBUF)}) {
+        screen.flags = flags;
+        const FramePath path = chooseFramePath(&info, &screen);
+        EXPECT_FALSE(path.coloursAfterDrawing);
+        EXPECT_TRUE(path.flip);
+    }
+    info.vfmt = &direct;
+    screen.flags = SDL_HWPALETTE | SDL_FULLSCREEN;
+    FramePath path = chooseFramePath(&info, &screen);
+    EXPECT_TRUE(path.coloursAfterDrawing);
+    EXPECT_FALSE(path.flip);
+    screen.flags |= SDL_DOUBLEBUF;
+    path = chooseFramePath(&info, &screen);
+    EXPECT_TRUE(path.coloursAfterDrawing);
+    EXPECT_TRUE(path.flip);
 }

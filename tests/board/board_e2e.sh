@@ -1,24 +1,37 @@
 #!/usr/bin/env bash
 # End-to-end checks of the device binary on an emulated ARM board with a framebuffer and a
-# keyboard: qemu-system-arm -M vexpress-a9, Debian's kernel, the PL111 colour LCD controller
-# under the kernel's amba-clcd fbdev driver, the PL050 keyboard. ringwave runs on SDL's
-# framebuffer console driver as on the device, started by the initramfs's /init (init.sh),
-# which the host drives over the serial console; the qemu monitor (QMP) presses keys and dumps
-# the screen.
-#   board_e2e.sh CASE IMAGE RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
-#   board_e2e.sh measure IMAGE RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK PLUGIN SECONDS [WORDS]
-# IMAGE: the directory scripts/board-image.sh prints; RINGWAVE: the device binary (static, ARM);
-# VT_STATE: tests/support/vt_state.c built for the board; FB_MODES: the fb.modes file the
-# project ships; SNAPSHOT and FRAME_CHECK: the host's ringwave-snapshot and frame_check.
-# Every wait is a poll with a bound.
+# keyboard, on one of the displays devices have (DISPLAY, the display path):
+#   vexpress-fb8     qemu-system-arm -M vexpress-a9 (Cortex-A9), Debian's armmp kernel: the
+#                    PL111 colour LCD controller under the fbdev driver amba-clcd, switched to
+#                    320 x 200 with 8-bit palette entries; the PL050 keyboard
+#   virt-drm32       -M virt (Cortex-A15), Debian's armmp kernel: a virtio GPU under the DRM's
+#                    fbdev emulation, a 1280 x 800 XRGB8888 panel; a virtio keyboard
+#   versatile-fb8    -M versatilepb (ARM926EJ-S, the device's processor), the kernel of
+#                    scripts/board-kernel.sh: its PL110 under amba-clcd, 8-bit palettised
+#   versatile-drm16  the same board with the DRM driver pl111: an RGB565 panel
+# ringwave runs on SDL's framebuffer console driver as on the device, started by the
+# initramfs's /init (init.sh), which the host drives over the serial console; the qemu monitor
+# (QMP) presses keys and dumps the screen. On a DRM panel, which cannot switch to 320 x 200,
+# the picture shows in the panel's middle, the rest black.
+#   board_e2e.sh CASE DISPLAY IMAGE KERNEL RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
+#   board_e2e.sh measure DISPLAY IMAGE KERNEL RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
+#                PLUGIN SECONDS [WORDS]
+# IMAGE: the directory scripts/board-image.sh prints (Debian's kernel and busybox); KERNEL:
+# the one scripts/board-kernel.sh prints (needed by the versatile-* paths only; others take
+# any word); RINGWAVE: the device binary (static, ARM); VT_STATE: tests/support/vt_state.c
+# built for the board; FB_MODES: the fb.modes file the project ships; SNAPSHOT and
+# FRAME_CHECK: the host's ringwave-snapshot and frame_check. Every wait is a poll with a bound.
 set -u
 case_name=$1
-image=$2
-ringwave=$3
-vt_state=$4
-fb_modes=$5
-snapshot=$6
-frame_check=$7
+display=$2
+image=$3
+kernel=$4
+ringwave=$5
+vt_state=$6
+fb_modes=$7
+snapshot=$8
+frame_check=$9
+shift 9
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 qemu_pid=
@@ -26,7 +39,10 @@ reader_pid=
 
 . "$here/../e2e/report_checks.sh"
 
+# RINGWAVE_BOARD_KEEP=DIR keeps the run's files (screen dumps, serial log) there.
 cleanup() {
+    [ -n "${RINGWAVE_BOARD_KEEP:-}" ] && mkdir -p "$RINGWAVE_BOARD_KEEP" &&
+        cp -r "$work/." "$RINGWAVE_BOARD_KEEP/"
     [ -n "$qemu_pid" ] && kill -KILL "$qemu_pid" 2>/dev/null && wait "$qemu_pid" 2>/dev/null
     [ -n "$reader_pid" ] && kill "$reader_pid" 2>/dev/null && wait "$reader_pid" 2>/dev/null
     rm -rf "$work"
@@ -45,11 +61,74 @@ poll() {
     return 1
 }
 
+# Each display path: the board (qemu's machine and devices), its kernel, device tree and
+# modules (a .load file: the modules in load order), the size of the text console's screen,
+# and how the screen shows colours (frame_check's display names).
+fdt_dir=$work/fdt
+case "$display" in
+vexpress-fb8)
+    machine=(-M vexpress-a9 -m 256)
+    kernel_file=$image/vmlinuz dtb=$image/board.dtb
+    modules=$image/modules load=$image/modules/vexpress.load
+    panel="640 480" colours=palette
+    ;;
+virt-drm32)
+    # The board's own device tree, from qemu; virtio devices modern, not legacy.
+    machine=(-M virt -m 256 -global virtio-mmio.force-legacy=false
+             -device virtio-gpu-device -device virtio-keyboard-device)
+    kernel_file=$image/vmlinuz dtb=
+    modules=$image/modules load=$image/modules/virt.load
+    panel="1280 800" colours=xrgb8888
+    board_env="SDL_FB_BROKEN_MODES=1 "  # TEMPORARY until ringwave centres by itself
+    ;;
+versatile-fb8 | versatile-drm16)
+    machine=(-M versatilepb -m 128)
+    kernel_file=$kernel/zImage dtb=$fdt_dir/versatile-pb.dtb
+    modules=$kernel/modules
+    [ -f "$kernel_file" ] || { echo "FAIL: no versatilepb kernel in '$kernel'" >&2; exit 1; }
+    mkdir -p "$fdt_dir"
+    cp "$kernel/versatile-pb.dtb" "$dtb"
+    if [ "$display" = versatile-fb8 ]; then
+        # amba-clcd drives only a "panel-dpi" panel with its timings (the tree names the
+        # board's own panel detection there: made a 640 x 480 panel with 60 Hz VGA timings,
+        # the text console's size) and takes the 8-bit palettised modes only from a PL111
+        # (the tree's peripheral id, read from qemu's controller, says PL110).
+        clcd=/amba/clcd@10120000
+        panel_node=$(fdtget "$dtb" -t s /__symbols__ panel 2>/dev/null) ||
+            { echo "FAIL: no panel node in the versatilepb device tree" >&2; exit 1; }
+        fdtput -t x "$dtb" "$clcd" arm,primecell-periphid 00041111
+        fdtput -t s "$dtb" "$panel_node" compatible panel-dpi
+        fdtput -c "$dtb" "$panel_node/panel-timing"
+        while read -r property value; do
+            fdtput -t u "$dtb" "$panel_node/panel-timing" "$property" "$value"
+        done <<'TIMING'
+clock-frequency 25175000
+hactive 640
+vactive 480
+hfront-porch 16
+hback-porch 48
+hsync-len 96
+vfront-porch 10
+vback-porch 33
+vsync-len 2
+TIMING
+        load=$modules/amba-clcd.load panel="640 480" colours=palette
+    else
+        load=$modules/pl111_drm.load panel="640 480" colours=rgb565
+        board_env="SDL_FB_BROKEN_MODES=1 "  # TEMPORARY until ringwave centres by itself
+    fi
+    ;;
+*)
+    echo "FAIL: unknown display path '$display'" >&2
+    exit 1
+    ;;
+esac
+
 # The pinned wall clock of the board: the seed is this second, or one of the next few (boot).
 board_clock=2026-01-01T00:00:00
 
 # The initramfs: busybox, /init, the device binary and what a device would have besides
-# (/etc/fb.modes, the keyboard's module).
+# (/etc/fb.modes, the modules of the display path, named in load order in /lib/modules/load).
 make_initramfs() {
     local root=$work/root
     mkdir -p "$root"/{bin,dev,etc,lib/modules,proc,sys,tmp}
@@ -65,7 +144,11 @@ make_initramfs() {
     cp "$fb_modes" "$root/etc/fb.modes"
     printf 'root:x:0:0::/:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\n' > "$root/etc/passwd"
     printf 'root:x:0:\nvideo:x:44:user\nuser:x:1000:\n' > "$root/etc/group"
-    cp "$image/ambakmi.ko" "$root/lib/modules/"
+    local module
+    while read -r module; do
+        cp "$modules/$module" "$root/lib/modules/" || fail "no module $module"
+    done < "$load"
+    cp "$load" "$root/lib/modules/load"
     (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz" ||
         fail "cannot make the initramfs"
 }
@@ -79,8 +162,8 @@ boot() {
     exec {con_in}<>"$work/con.in" {qmp_in}<>"$work/qmp.in" {qmp_out}<>"$work/qmp.out"
     cat 0<>"$work/con.out" > "$work/serial.log" &
     reader_pid=$!
-    QEMU_AUDIO_DRV=none qemu-system-arm -M vexpress-a9 -m 256 -nodefaults -display none \
-        -kernel "$image/vmlinuz" -dtb "$image/board.dtb" -initrd "$work/initramfs.gz" \
+    QEMU_AUDIO_DRV=none qemu-system-arm "${machine[@]}" -nodefaults -display none \
+        -kernel "$kernel_file" ${dtb:+-dtb "$dtb"} -initrd "$work/initramfs.gz" \
         -append "console=ttyAMA0 quiet" -no-reboot -rtc base=$board_clock \
         -chardev pipe,id=con,path="$work/con" -serial chardev:con \
         -chardev pipe,id=qmp,path="$work/qmp" -mon chardev=qmp,mode=control \
@@ -137,6 +220,16 @@ shows_mode() {
     screendump "$work/probe.ppm"
     [ "$(ppm_size "$work/probe.ppm")" = "$1" ]
 }
+# ringwave's picture is on the screen: 320 x 200 (the LCD controller switched to it) or in
+# the middle of a larger panel, black around it, and not all one colour.
+shows_picture() {
+    screendump "$work/probe.ppm"
+    "$frame_check" picture "$work/probe.ppm" 2> /dev/null
+}
+# The text console is back: the screen is the panel's size again, and no picture.
+shows_console() {
+    shows_mode "$panel" && ! "$frame_check" picture "$work/probe.ppm" 2> /dev/null
+}
 
 press_key() {
     qmp '{"execute":"send-key","arguments":{"keys":[{"type":"qcode","data":"spc"}]}}' \
@@ -144,12 +237,12 @@ press_key() {
 }
 
 # Starts ringwave with the environment and words given (start's arguments) and waits for its
-# 320 x 200 mode to show.
+# picture to show: only then has SDL taken the keyboard (a key pressed before is lost).
 start_run() {
-    guest "start $*"
+    guest "start ${board_env:-}$*"
     seed=$(answer seed | cut -d' ' -f1)
     started=$(answer seed | cut -d' ' -f3)
-    poll 300 shows_mode "320 200" || board_fail "ringwave's 320 x 200 mode never showed"
+    poll 300 shows_picture || board_fail "ringwave's picture never showed"
 }
 
 # While ringwave runs: its terminal is in graphics mode, its keyboard in medium-raw mode.
@@ -164,7 +257,7 @@ check_vt_taken() {
 
 # Waits for ringwave's end; leaves its output in $work/out and $work/err, its status in
 # $status, and checks that the console is given back: the terminals as before the run (or as
-# $given_back says), and the text console's 640 x 480 mode on the screen.
+# $given_back says), and the text console on the screen (the panel's size, no picture).
 wait_run() {
     guest wait 600
     status=$(answer status | cut -d' ' -f1)
@@ -174,7 +267,7 @@ wait_run() {
     local vt; vt=$(answer vt)
     [ "$vt" = "${given_back:-$initial_vt}" ] ||
         board_fail "the console was not given back: '$vt', not '${given_back:-$initial_vt}'"
-    poll 50 shows_mode "640 480" || board_fail "the text console's mode did not come back"
+    poll 50 shows_console || board_fail "the text console did not come back ($panel)"
 }
 
 # A completed run: status 0, nothing on standard error, the report with a positive rate.
@@ -195,8 +288,8 @@ most_frames() {
 check_shows_frame() {
     local dump=$1 most found
     most=$(most_frames)
-    found=$(timeout 120 "$frame_check" device "$seed" "$most" "$dump" ||
-            timeout 120 "$frame_check" device $((seed + 1)) "$most" "$dump") ||
+    found=$(timeout 120 "$frame_check" device "$seed" "$most" "$dump" "$colours" ||
+            timeout 120 "$frame_check" device $((seed + 1)) "$most" "$dump" "$colours") ||
         fail "no frame of seed $seed or $((seed + 1)) up to $most is on the screen"
     cursor=$(echo "$found" | cut -d' ' -f2)
     echo "screen: frame ${found#cursor * }; the cursor covers $cursor pixels"
@@ -204,17 +297,20 @@ check_shows_frame() {
 
 # True when frame_check finds no frame of the seed in the image (status 1, not 2: an error).
 finds_none() {
-    timeout 120 "$frame_check" device "$1" "$(most_frames)" "$2" > /dev/null 2>&1
+    timeout 120 "$frame_check" device "$1" "$(most_frames)" "$2" "$colours" > /dev/null 2>&1
     [ $? = 1 ]
 }
 
 # The search tells pictures apart: the dump with one pixel changed, a frame of another run,
-# and the dump under the second before the run's (a seed it cannot have) are all refused.
+# the dump under the second before the run's (a seed it cannot have), and the picture one
+# pixel off the panel's middle are all refused.
 check_comparison_rejects() {
-    local dump=$1 offset byte
-    # The pixel at (160, 100), each channel's top bit flipped; the PPM header is 15 bytes.
+    local dump=$1 offset byte width height header
+    read -r width height < <(ppm_size "$dump")
+    header=$(head -n 3 "$dump" | wc -c)
+    # The pixel in the middle of the picture, each channel's top bit flipped.
     cp "$dump" "$work/wrong-pixel.ppm"
-    offset=$((15 + (100 * 320 + 160) * 3))
+    offset=$((header + (height / 2 * width + width / 2) * 3))
     for byte in $(od -An -tu1 -j "$offset" -N 3 "$dump"); do
         printf "\\$(printf %03o $((byte ^ 0x80)))"
     done | dd of="$work/wrong-pixel.ppm" bs=1 seek="$offset" conv=notrunc status=none
@@ -224,13 +320,19 @@ check_comparison_rejects() {
             fail "a dump with a wrong pixel matches seed $candidate"
     done
     "$snapshot" $((seed + 1000)) 100 "$work/other.bmp" || fail "ringwave-snapshot failed"
-    convert "$work/other.bmp" "$work/other.ppm" || fail "convert failed"
+    convert -size "${width}x$height" xc:black "$work/other.bmp" -gravity center -composite \
+        "$work/other.ppm" || fail "convert failed"
     for candidate in "$seed" $((seed + 1)); do
         finds_none "$candidate" "$work/other.ppm" ||
             fail "a frame of another run matches seed $candidate"
     done
     finds_none $((seed - 1)) "$dump" || fail "the dump also matches seed $((seed - 1))"
-    echo "refused: a wrong pixel, a frame of another run, another seed"
+    convert "$dump" -roll +1+0 "$work/moved.ppm" || fail "convert failed"
+    for candidate in "$seed" $((seed + 1)); do
+        finds_none "$candidate" "$work/moved.ppm" ||
+            fail "the picture one pixel to the right matches seed $candidate"
+    done
+    echo "refused: a wrong pixel, a frame of another run, another seed, the picture moved"
 }
 
 # One run shown on the board: started with the environment and words given, a dump taken, and
@@ -303,9 +405,9 @@ measure)
     # board's time, counted by qemu's instruction-counting plugin (PLUGIN), the board's clock
     # tied to them (-icount shift=0: one nanosecond a guest instruction). Prints
     # "insns COUNT rate RATE".
-    plugin=$8
-    seconds=$9
-    shift 9
+    plugin=$1
+    seconds=$2
+    shift 2
     qemu_extra=(-icount shift=0 -plugin "$plugin,inline=on" -d plugin -D "$work/plugin.log")
     boot
     guest "measure $seconds $*" 1200

@@ -20,12 +20,13 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
-for module in /lib/modules/*.ko; do
-    insmod "$module" || echo "@init insmod $module failed"
-done
-# The keyboard's interface appears once its module has probed it.
+# The board's modules, in the order /lib/modules/load names them (dependencies first).
+while read -r module; do
+    insmod "/lib/modules/$module" || echo "@init insmod $module failed"
+done < /lib/modules/load
+# The keyboard and the framebuffer appear once their drivers have probed them.
 for _ in $(seq 50); do
-    grep -q 'kbd' /proc/bus/input/devices 2>/dev/null && break
+    grep -q 'kbd' /proc/bus/input/devices 2>/dev/null && [ -e /dev/fb0 ] && break
     sleep 0.1
 done
 cd /tmp || exit 1

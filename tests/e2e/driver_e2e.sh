@@ -7,7 +7,8 @@ case_name=$1
 ringwave=$2
 shim=${3:-}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xvfb_pid=
+trap 'rm -rf "$work"; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 export SDL_VIDEODRIVER=dummy
 # Sanitizer builds: SDL's own allocations are not this program's leaks.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
@@ -124,6 +125,37 @@ one-frame)
     [ "$status" = 0 ] || fail "exit status $status"
     expect_positive_rate
     expect_counter flips 1
+    ;;
+frame-order)
+    # Where the display has a palette the colours go first, then lock, unlock and flip; where
+    # SDL converts an 8-bit shadow for a display without one (an X server of 16 or 24 bits),
+    # the frame is drawn first and the colours' hand-over shows it: no flip, one conversion.
+    # Every frame calls in the same order as the first.
+    run_shimmed 31; status=$?
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_counter frame_order CLUF
+    expect_counter order_mismatches 0
+    command -v Xvfb > /dev/null || fail "Xvfb is missing (xvfb)"
+    for expected in "8 CLUF" "16 LUC -flip" "24 LUC" "24 LUC -flip -hw"; do
+        read -r depth order words <<< "$expected"
+        # The server picks a free display and reports it; -noreset keeps it up between clients.
+        rm -f "$work/display"
+        Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 "640x480x$depth" \
+            3> "$work/display" 2> /dev/null &
+        xvfb_pid=$!
+        for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+        [ -s "$work/display" ] || fail "Xvfb did not start at depth $depth"
+        timeout 60 env DISPLAY=":$(head -1 "$work/display")" SDL_VIDEODRIVER=x11 \
+            RWSHIM_STOP_AFTER_POLLS=31 RWSHIM_REPORT="$work/report" LD_PRELOAD="$shim" \
+            "$ringwave" $words > "$work/out" 2> "$work/err" < /dev/null
+        status=$?
+        kill "$xvfb_pid"; wait "$xvfb_pid" 2>/dev/null
+        [ "$status" = 0 ] || fail "exit status $status at depth $depth"
+        expect_positive_rate > /dev/null
+        expect_counter frame_order "$order"
+        expect_counter order_mismatches 0
+        expect_counter set_colors 30
+    done
     ;;
 flags)
     # The words reach SDL_SetVideoMode as flags; anything else is ignored without a word.

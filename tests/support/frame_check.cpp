@@ -9,14 +9,18 @@
 //   frame_check screen SCREEN.ppm PIXELS.bmp PALETTE.bmp
 //       Checks that every screenshot pixel is the colour that PALETTE.bmp's palette gives
 //       PIXELS.bmp's index at the same place (two ringwave-snapshot files).
-//   frame_check device SEED MAXFRAME SCREEN.ppm
-//       As find, for a dump of a device's framebuffer console, whose colour LCD controller
-//       keeps 5 bits of each channel (colours compare as v & 0xF8). Besides a whole frame
-//       shown in its own palette or the next one, it accepts exactly the states an update
-//       passes through, caught half done (see paletteHalfSet and pixelsHalfCopied), and it
-//       ignores SDL's software mouse cursor, drawn at the top left corner. Prints
-//       "cursor PIXELS FRAME HOW", PIXELS being how many pixels of the cursor's box show none
-//       of the frame's colours.
+//   frame_check device SEED MAXFRAME SCREEN.ppm [DISPLAY]
+//       As find, for a dump of a device's framebuffer console: a panel of at least 320 x 200
+//       with the picture in its middle and black around it. DISPLAY says how the panel shows
+//       colours (see Display): palette (the default: 8-bit palettised, 5 bits of each
+//       channel), rgb565 or xrgb8888. Besides a whole frame, it accepts exactly the states an
+//       update passes through on that display, caught half done (see paletteHalfSet and
+//       addressSplit), and it ignores SDL's software mouse cursor, drawn at the picture's top
+//       left corner. Prints "cursor PIXELS FRAME HOW", PIXELS being how many pixels of the
+//       cursor's box show none of the frame's colours.
+//   frame_check picture SCREEN.ppm
+//       Whether a device's screen dump shows a picture: not all one colour in the middle of
+//       the panel, black around it (as device expects); for waiting until ringwave draws.
 //
 // Exit status 0 when found or equal, 1 when not, 2 on a bad command line or unreadable file.
 
@@ -108,8 +112,29 @@ int findFrame(std::uint32_t seed, std::uint64_t maxFrame, const RgbImage& screen
     return 1;
 }
 
-// The device's display keeps the top 5 bits of each 8-bit channel.
-constexpr std::uint8_t kDisplayBits = 0xF8;
+// How a device's display shows a colour, and how an update passes over it.
+// - palette: 8 bits a pixel through the colour LCD controller's palette, which keeps the
+//   top 5 bits of each 8-bit channel; SDL writes the palette registers in entry order.
+// - rgb565: 16 bits a pixel, the top 5, 6 and 5 bits of red, green and blue; SDL converts
+//   its 8-bit shadow into it.
+// - xrgb8888: 32 bits a pixel, every bit of each channel; SDL converts as for rgb565.
+struct Display {
+    const char* name;
+    std::uint8_t keep[3];  // the bits of red, green and blue that reach the screen
+    bool palettised;
+};
+constexpr Display kDisplays[] = {
+    {"palette", {0xF8, 0xF8, 0xF8}, true},
+    {"rgb565", {0xF8, 0xFC, 0xF8}, false},
+    {"xrgb8888", {0xFF, 0xFF, 0xFF}, false},
+};
+
+const Display* findDisplay(const char* name) {
+    for (const Display& display : kDisplays) {
+        if (std::strcmp(display.name, name) == 0) return &display;
+    }
+    return nullptr;
+}
 
 // SDL's software cursor: the arrow of its default cursor, whose hot spot is its top left
 // corner, drawn over the frame where the pointer is: at (0, 0) when no mouse moves it.
@@ -120,29 +145,33 @@ bool inCursor(int p) {
     return p % kScreenWidth < kCursorWidth && p / kScreenWidth < kCursorHeight;
 }
 
-bool sameOnDisplay(const std::uint8_t* rgb, const SDL_Color& colour) {
-    return (rgb[0] & kDisplayBits) == (colour.r & kDisplayBits) &&
-           (rgb[1] & kDisplayBits) == (colour.g & kDisplayBits) &&
-           (rgb[2] & kDisplayBits) == (colour.b & kDisplayBits);
+bool sameOnDisplay(const Display& display, const std::uint8_t* rgb, const SDL_Color& colour) {
+    return (rgb[0] & display.keep[0]) == (colour.r & display.keep[0]) &&
+           (rgb[1] & display.keep[1]) == (colour.g & display.keep[1]) &&
+           (rgb[2] & display.keep[2]) == (colour.b & display.keep[2]);
 }
 
 // The states of the display between frame n and frame n + 1, in the order the frame loop
-// goes through them:
+// goes through them. On a palettised display:
 // - palette half set: SDL writes the 256 entries in order, so entries below some k show
 //   frame n + 1's colours and the others still frame n's, over frame n's pixels
 //   (k = 0: frame n as drawn; k = 256: frame n in the next palette);
 // - pixels half copied: in the next palette, the pixels before some position (in address
 //   order, rows top to bottom) are frame n + 1's and the others still frame n's; SDL's
 //   shadow copy and the drawing into the framebuffer both go in address order.
+// Where SDL converts its 8-bit shadow into the display's colours, the frame is drawn first
+// and converted once, with its palette, in address order:
+// - conversion half done: the pixels before some position show frame n + 1 in its palette,
+//   the others frame n in its own.
 // Each test collects, pixel by pixel, the bounds the split point must lie in.
-bool paletteHalfSet(const RgbImage& screen, const std::uint8_t* pixels, const SDL_Color* palette,
-                    const SDL_Color* nextPalette, int* split) {
+bool paletteHalfSet(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
+                    const SDL_Color* palette, const SDL_Color* nextPalette, int* split) {
     int lowest = 0, highest = kPaletteSize;
     for (int p = 0; p < kPixels; ++p) {
         if (inCursor(p)) continue;
         const std::uint8_t index = pixels[p];
-        const bool old = sameOnDisplay(&screen.rgb[3 * p], palette[index]);
-        const bool next = sameOnDisplay(&screen.rgb[3 * p], nextPalette[index]);
+        const bool old = sameOnDisplay(display, &screen.rgb[3 * p], palette[index]);
+        const bool next = sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[index]);
         if (!old && !next) return false;
         if (!old && index + 1 > lowest) lowest = index + 1;
         if (!next && index < highest) highest = index;
@@ -152,13 +181,15 @@ bool paletteHalfSet(const RgbImage& screen, const std::uint8_t* pixels, const SD
     return true;
 }
 
-bool pixelsHalfCopied(const RgbImage& screen, const std::uint8_t* pixels,
-                      const std::uint8_t* nextPixels, const SDL_Color* nextPalette, int* split) {
+// Pixels half copied (oldPalette == nextPalette) or conversion half done.
+bool addressSplit(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
+                  const SDL_Color* oldPalette, const std::uint8_t* nextPixels,
+                  const SDL_Color* nextPalette, int* split) {
     int lowest = 0, highest = kPixels;
     for (int p = 0; p < kPixels; ++p) {
         if (inCursor(p)) continue;
-        const bool old = sameOnDisplay(&screen.rgb[3 * p], nextPalette[pixels[p]]);
-        const bool next = sameOnDisplay(&screen.rgb[3 * p], nextPalette[nextPixels[p]]);
+        const bool old = sameOnDisplay(display, &screen.rgb[3 * p], oldPalette[pixels[p]]);
+        const bool next = sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[nextPixels[p]]);
         if (!old && !next) return false;
         if (!old && p + 1 > lowest) lowest = p + 1;
         if (!next && p < highest) highest = p;
@@ -169,20 +200,22 @@ bool pixelsHalfCopied(const RgbImage& screen, const std::uint8_t* pixels,
 }
 
 // Pixels of the cursor's box that none of the frame's colours give: those the cursor covers.
-int cursorPixels(const RgbImage& screen, const std::uint8_t* pixels, const std::uint8_t* nextPixels,
-                 const SDL_Color* palette, const SDL_Color* nextPalette) {
+int cursorPixels(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
+                 const std::uint8_t* nextPixels, const SDL_Color* palette,
+                 const SDL_Color* nextPalette) {
     int covered = 0;
     for (int p = 0; p < kPixels; ++p) {
         if (!inCursor(p)) continue;
         const std::uint8_t* rgb = &screen.rgb[3 * p];
-        covered += !sameOnDisplay(rgb, palette[pixels[p]]) &&
-                   !sameOnDisplay(rgb, nextPalette[pixels[p]]) &&
-                   !sameOnDisplay(rgb, nextPalette[nextPixels[p]]);
+        covered += !sameOnDisplay(display, rgb, palette[pixels[p]]) &&
+                   !sameOnDisplay(display, rgb, nextPalette[pixels[p]]) &&
+                   !sameOnDisplay(display, rgb, nextPalette[nextPixels[p]]);
     }
     return covered;
 }
 
-int findDeviceFrame(std::uint32_t seed, std::uint64_t maxFrame, const RgbImage& screen) {
+int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t maxFrame,
+                    const RgbImage& screen) {
     std::unique_ptr<RingTable> table;
     const EffectParams params = startRun(seed, &table);
     const RingLayout ring{table.get(), nullptr};  // the pixels are the same with word copies
@@ -200,15 +233,18 @@ int findDeviceFrame(std::uint32_t seed, std::uint64_t maxFrame, const RgbImage& 
         composeFrame(t + 1.0, params, ring, nextPixels.data(), kScreenWidth);
         const unsigned long long n = frame;
         int split = 0;
-        const bool halfSet = paletteHalfSet(screen, pixels.data(), palette, nextPalette, &split);
+        const bool halfSet =
+            display.palettised &&
+            paletteHalfSet(display, screen, pixels.data(), palette, nextPalette, &split);
         // A split at the end is frame n + 1 whole, found as such on the next pass.
-        const bool halfCopied =
-            !halfSet &&
-            pixelsHalfCopied(screen, pixels.data(), nextPixels.data(), nextPalette, &split) &&
-            split < kPixels;
+        const SDL_Color* oldPalette = display.palettised ? nextPalette : palette;
+        const bool halfCopied = !halfSet &&
+                                addressSplit(display, screen, pixels.data(), oldPalette,
+                                             nextPixels.data(), nextPalette, &split) &&
+                                split < kPixels;
         if (halfSet || halfCopied) {
-            std::printf("cursor %d ", cursorPixels(screen, pixels.data(), nextPixels.data(),
-                                                   palette, nextPalette));
+            std::printf("cursor %d ", cursorPixels(display, screen, pixels.data(),
+                                                   nextPixels.data(), palette, nextPalette));
         }
         if (halfSet) {
             if (split == 0) {
@@ -221,9 +257,18 @@ int findDeviceFrame(std::uint32_t seed, std::uint64_t maxFrame, const RgbImage& 
             }
             return 0;
         }
-        if (halfCopied) {
+        if (halfCopied && display.palettised) {
             std::printf("%llu in the palette of %llu, its pixels before %d (row %d) of %llu\n", n,
                         n + 1, split, split / kScreenWidth, n + 1);
+            return 0;
+        }
+        if (halfCopied) {
+            if (split == 0) {
+                std::printf("%llu in its own palette\n", n);
+            } else {
+                std::printf("%llu in its own palette, before %d (row %d) %llu in its own\n", n,
+                            split, split / kScreenWidth, n + 1);
+            }
             return 0;
         }
     }
@@ -264,16 +309,87 @@ bool readScreen(const char* path, RgbImage* screen) {
     return true;
 }
 
+// A device's panel may be larger than the picture: SDL then shows the picture in its middle
+// (the offsets rounded down), the rest black. Cuts the picture out of the panel; false, with
+// the reason in *why, when anything around it is not black.
+bool cutCentred(const RgbImage& panel, RgbImage* picture, std::string* why) {
+    const int left = (panel.width - kScreenWidth) / 2;
+    const int top = (panel.height - kScreenHeight) / 2;
+    picture->width = kScreenWidth;
+    picture->height = kScreenHeight;
+    picture->rgb.assign(3 * kPixels, 0);
+    for (int y = 0; y < panel.height; ++y) {
+        for (int x = 0; x < panel.width; ++x) {
+            const std::uint8_t* rgb = &panel.rgb[3 * (y * panel.width + x)];
+            const int px = x - left, py = y - top;
+            if (px >= 0 && px < kScreenWidth && py >= 0 && py < kScreenHeight) {
+                std::memcpy(&picture->rgb[3 * (py * kScreenWidth + px)], rgb, 3);
+            } else if (rgb[0] != 0 || rgb[1] != 0 || rgb[2] != 0) {
+                *why = "the panel is not black at (" + std::to_string(x) + ", " +
+                       std::to_string(y) + "), outside the picture in its middle";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A device's screen dump: a panel of at least 320 x 200, the picture in its middle. Returns
+// 0 with the picture, 1 when the panel is not black around it, 2 when unreadable or smaller.
+int readPanel(const char* path, RgbImage* picture) {
+    RgbImage panel;
+    std::string why;
+    if (!readPpm(path, &panel, &why)) {
+        std::fprintf(stderr, "frame_check: %s\n", why.c_str());
+        return 2;
+    }
+    if (panel.width < kScreenWidth || panel.height < kScreenHeight) {
+        std::fprintf(stderr, "frame_check: screen dump is %d x %d, smaller than 320 x 200\n",
+                     panel.width, panel.height);
+        return 2;
+    }
+    if (!cutCentred(panel, picture, &why)) {
+        std::fprintf(stderr, "frame_check: %s\n", why.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// Something drawn in the middle of the panel, black around it: the picture has at least two
+// colours. (A screen SDL has just cleared, or the text console, is no picture.)
+int showsPicture(const RgbImage& picture) {
+    for (int p = 1; p < kPixels; ++p) {
+        if (std::memcmp(&picture.rgb[3 * p], &picture.rgb[0], 3) != 0) return 0;
+    }
+    std::fprintf(stderr, "frame_check: the middle of the panel is all one colour\n");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     RgbImage screen;
-    const bool device = argc == 5 && std::strcmp(argv[1], "device") == 0;
-    if (device || (argc == 5 && std::strcmp(argv[1], "find") == 0)) {
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "device") == 0) {
+        const Display* display = findDisplay(argc == 6 ? argv[5] : "palette");
+        if (display == nullptr) {
+            std::fprintf(stderr, "frame_check: no display '%s'\n", argv[5]);
+            return 2;
+        }
+        const std::uint32_t seed = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
+        const std::uint64_t maxFrame = std::strtoull(argv[3], nullptr, 10);
+        const int status = readPanel(argv[4], &screen);
+        if (status != 0) return status;
+        return findDeviceFrame(*display, seed, maxFrame, screen);
+    }
+    if (argc == 3 && std::strcmp(argv[1], "picture") == 0) {
+        const int status = readPanel(argv[2], &screen);
+        return status != 0 ? status : showsPicture(screen);
+    }
+    if (argc == 5 && std::strcmp(argv[1], "find") == 0) {
         const std::uint32_t seed = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
         const std::uint64_t maxFrame = std::strtoull(argv[3], nullptr, 10);
         if (!readScreen(argv[4], &screen)) return 2;
-        return device ? findDeviceFrame(seed, maxFrame, screen) : findFrame(seed, maxFrame, screen);
+        return findFrame(seed, maxFrame, screen);
     }
     if (argc == 5 && std::strcmp(argv[1], "screen") == 0) {
         IndexedImage pixels, colours;
@@ -287,7 +403,8 @@ int main(int argc, char* argv[]) {
     }
     std::fputs(
         "usage: frame_check find SEED MAXFRAME SCREEN.ppm\n"
-        "       frame_check device SEED MAXFRAME SCREEN.ppm\n"
+        "       frame_check device SEED MAXFRAME SCREEN.ppm [palette|rgb565|xrgb8888]\n"
+        "       frame_check picture SCREEN.ppm\n"
         "       frame_check screen SCREEN.ppm PIXELS.bmp PALETTE.bmp\n",
         stderr);
     return 2;

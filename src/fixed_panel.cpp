@@ -1,0 +1,38 @@
+#include "fixed_panel.h"
+
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char kFixedPanelSuffix[] = "drmfb";        // the DRM framebuffer emulation's ids
+constexpr char kDefaultFramebuffer[] = "/dev/fb0";  // SDL's own default device
+
+}  // namespace
+
+bool isFixedPanelId(const char* id, std::size_t idSize) {
+    const std::size_t length = strnlen(id, idSize);
+    const std::size_t suffixLength = sizeof kFixedPanelSuffix - 1;
+    return length >= suffixLength &&
+           std::memcmp(id + length - suffixLength, kFixedPanelSuffix, suffixLength) == 0;
+}
+
+void keepFixedPanelMode() {
+    if (std::getenv("SDL_FB_BROKEN_MODES") != nullptr) return;  // the user's word stands
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    if (driver != nullptr && std::strcmp(driver, "fbcon") != 0) return;
+    const char* device = std::getenv("SDL_FBDEV");
+    if (device == nullptr) device = kDefaultFramebuffer;
+
+    const int fd = open(device, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;  // no framebuffer here, or not ours: SDL decides
+    fb_fix_screeninfo fixed{};
+    const bool known = ioctl(fd, FBIOGET_FSCREENINFO, &fixed) == 0;
+    close(fd);
+    if (known && isFixedPanelId(fixed.id, sizeof fixed.id)) setenv("SDL_FB_BROKEN_MODES", "1", 0);
+}
