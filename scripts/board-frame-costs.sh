@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Where each frame goes on the emulated boards, per display path, for two builds of ringwave:
 #   scripts/board-frame-costs.sh [--before REV] [--after REV] [--paths PATH,...] [--out DIR]
-#                                [--png FILE]
+#                                [--png FILE] [--again]
 # REV: any git revision of this repository (default: before 8a741ab, the frame loop with the
 # palette first everywhere; after HEAD). PATH: display paths (below; default all). DIR: where
 # the runs, the per-run breakdowns (JSON) and the tables (frame-costs.md) go (default
@@ -25,8 +25,9 @@ before=8a741ab
 after=HEAD
 out=$root/build/frame-costs
 png=$root/docs/ringwave-frame-costs.png
-all_paths=vexpress-clcd8,vexpress-clcd8-hw
+all_paths=vexpress-fb8,vexpress-fb8-hw,versatile-fb8,versatile-drm16,virt-drm32
 paths=$all_paths
+again=
 while [ $# -gt 0 ]; do
     case "$1" in
     --before) before=$2; shift 2 ;;
@@ -34,6 +35,7 @@ while [ $# -gt 0 ]; do
     --paths) paths=$2; shift 2 ;;
     --out) out=$(realpath -m "$2"); shift 2 ;;
     --png) png=$(realpath -m "$2"); shift 2 ;;
+    --again) again=1; shift ;;
     *) sed -n '2,8s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
     esac
 done
@@ -41,24 +43,38 @@ python=/usr/bin/python3  # Debian's, with its matplotlib
 short=1
 long=3
 
-# A display path: the board test's case arguments beyond the common ones (none today: the
-# vexpress-a9 with amba-clcd), ringwave's words, and what the screen is.
-path_words() {
+# A display path: the board test's display (tests/board/board_e2e.sh), ringwave's words, and
+# what the screen is.
+path_display() {
     case "$1" in
-    vexpress-clcd8) echo "" ;;
-    vexpress-clcd8-hw) echo "-hw" ;;
+    vexpress-fb8 | vexpress-fb8-hw) echo vexpress-fb8 ;;
+    versatile-fb8 | versatile-drm16 | virt-drm32) echo "$1" ;;
     *) echo "board-frame-costs.sh: unknown display path $1 (known: $all_paths)" >&2; exit 2 ;;
     esac
 }
-path_display() {
+path_words() {
     case "$1" in
-    vexpress-clcd8) echo "vexpress-a9, amba-clcd 320 × 200 × 8, palette; shadow surface" ;;
-    vexpress-clcd8-hw) echo "vexpress-a9, amba-clcd 320 × 200 × 8, palette; -hw" ;;
+    *-hw) echo "-hw" ;;
+    *) echo "" ;;
     esac
 }
+path_screen() {
+    case "$1" in
+    vexpress-fb8) echo "vexpress-a9 (Cortex-A9), amba-clcd 320 × 200 × 8 with a palette" ;;
+    vexpress-fb8-hw) echo "the same with -hw: drawn into the framebuffer, no shadow surface" ;;
+    versatile-fb8) echo "versatilepb (ARM926EJ-S), amba-clcd 320 × 200 × 8 with a palette" ;;
+    versatile-drm16) echo "versatilepb (ARM926EJ-S), DRM pl111, a 640 × 480 RGB565 panel" ;;
+    virt-drm32) echo "virt (Cortex-A15), DRM virtio-gpu, a 1280 × 800 XRGB8888 panel" ;;
+    esac
+}
+IFS=, read -r -a path_list <<< "$paths"
+for path in "${path_list[@]}"; do path_display "$path" > /dev/null; done
 
 "$root/scripts/deps.sh" arm board profile
 image=$("$root/scripts/board-image.sh")
+# The versatilepb board's kernel, built once and cached (about 9 minutes the first time).
+kernel=-
+case ",$paths," in *,versatile-*) kernel=$("$root/scripts/board-kernel.sh") ;; esac
 mkdir -p "$out"
 
 # qemu's plugin API is tied to the emulator's release: the header comes from Debian's source
@@ -72,7 +88,7 @@ if [ ! -f "$plugin" ] || [ "$(cat "$plugin_dir/key" 2>/dev/null)" != "$plugin_ke
     mkdir -p "$plugin_dir/src"
     (
         cd "$plugin_dir/src"
-        . "$root/scripts/apt-retry.sh"
+        . "$root/scripts/apt-retry.sh"  # apt_retry
         # As root apt cannot hand the download to its sandbox user in a private directory.
         apt_retry apt-get source --download-only -q -o APT::Sandbox::User=root qemu \
             > download.log 2>&1 || {
@@ -116,14 +132,15 @@ build_revision() {
     echo "$src/build/arm-release/ringwave"
 }
 
-# One boot with the profile of a run of SECONDS: into DIR (profile, kallsyms, rate).
+# One boot of DISPLAY with the profile of a run of SECONDS: into DIR (profile, kallsyms, rate).
 profile_boot() {
-    local binary=$1 seconds=$2 dir=$3 words=$4 callees
+    local display=$1 binary=$2 seconds=$3 dir=$4 words=$5 callees
     callees=$("$python" "$root/scripts/frame_costs.py" callees "$binary" | tr ' ' ',')
     rm -rf "$dir"
     mkdir -p "$dir"
     # shellcheck disable=SC2086  # the words, split
-    bash "$root/tests/board/board_e2e.sh" profile "$image" "$binary" "$vt_state" \
+    bash "$root/tests/board/board_e2e.sh" profile "$display" "$image" "$kernel" "$binary" \
+        "$vt_state" \
         "$root/data/fb.modes" "$root/build/test/ringwave-snapshot" \
         "$root/build/test/tests/frame_check" "$plugin,out=$dir/profile,$callees" "$seconds" \
         "$dir" $words > "$dir/board.log" 2>&1 ||
@@ -131,20 +148,25 @@ profile_boot() {
 }
 
 results=()
-IFS=, read -r -a path_list <<< "$paths"
 for build in before after; do
-    rev=${!build}
+    rev=$before
+    [ "$build" = after ] && rev=$after
     binary=$(build_revision "$rev")
     for path in "${path_list[@]}"; do
+        display=$(path_display "$path")
         words=$(path_words "$path")
-        run=$out/runs/$path/$build
-        echo "==> $path, $build ($rev): boots of $short and $long seconds"
-        profile_boot "$binary" "$short" "$run/short" "$words"
-        profile_boot "$binary" "$long" "$run/long" "$words"
+        # Runs are kept by path and commit: a later call with the same revisions only
+        # tabulates again (--again boots anew).
+        run=$out/runs/$path/$(basename "$(dirname "$(dirname "$(dirname "$binary")")")")
+        if [ -n "$again" ] || [ ! -f "$run/short/rate" ] || [ ! -f "$run/long/rate" ]; then
+            echo "==> $path, $build ($rev): boots of $short and $long seconds"
+            profile_boot "$display" "$binary" "$short" "$run/short" "$words"
+            profile_boot "$display" "$binary" "$long" "$run/long" "$words"
+        fi
         "$python" "$root/scripts/frame_costs.py" split "$binary" "$run/short" "$run/long" \
-            "$run/costs.json" --path "$path" --build "$build" --revision "$rev" \
-            --display "$(path_display "$path")"
-        results+=("$run/costs.json")
+            "$run/$build.json" --path "$path" --build "$build" --revision "$rev" \
+            --display "$(path_screen "$path")"
+        results+=("$run/$build.json")
     done
 done
 mkdir -p "$(dirname "$png")"
