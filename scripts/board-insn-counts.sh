@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Guest instructions per frame of the device binary on the emulated board, the whole system
 # counted (kernel, SDL, the framebuffer driver, the program):
-#   scripts/board-insn-counts.sh [RINGWAVE]      (default: build/arm-release/ringwave)
+#   scripts/board-insn-counts.sh [RINGWAVE [DISPLAY]]
+# (defaults: build/arm-release/ringwave, the display path vexpress-fb8; the others are
+# virt-drm32, versatile-fb8 and versatile-drm16, see tests/board/board_e2e.sh).
 # Boots the board (tests/board) under -icount shift=0, where the board's clock advances one
 # nanosecond per guest instruction, with qemu's instruction-counting plugin (built by
 # scripts/arm-insn-counts.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
@@ -12,22 +14,26 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 ringwave=$(realpath "${1:-$root/build/arm-release/ringwave}")
+display=${2:-vexpress-fb8}
 plugin=$root/build/arm-insn/qemu-plugin/libinsn.so
 [ -f "$plugin" ] || "$root/scripts/arm-insn-counts.sh" > /dev/null
 image=$("$root/scripts/board-image.sh")
+kernel=-
+case "$display" in versatile-*) kernel=$("$root/scripts/board-kernel.sh") ;; esac
 vt_state=$root/build/arm-release/tests/vt_state
 [ -x "$vt_state" ] || cmake --build "$root/build/arm-release" --target vt_state > /dev/null
 
 short=1
 long=3
 measure() {
-    bash "$root/tests/board/board_e2e.sh" measure "$image" "$ringwave" "$vt_state" \
+    bash "$root/tests/board/board_e2e.sh" measure "$display" "$image" "$kernel" "$ringwave" \
+        "$vt_state" \
         "$root/data/fb.modes" "$root/build/test/ringwave-snapshot" \
         "$root/build/test/tests/frame_check" "$plugin" "$@" | awk '/^insns / { print $2, $4 }'
 }
 
-echo "Guest instructions per frame on the board (qemu-system-arm -M vexpress-a9, Cortex-A9,"
-echo "-icount shift=0), the whole system; 8 bpp, 320 x 200"
+echo "Guest instructions per frame on the board, display path $display (-icount shift=0),"
+echo "the whole system"
 printf '%-12s %12s %12s %14s %14s\n' words "rate (1 s)" "rate (3 s)" "per frame" "10^9 / rate"
 for words in "" -hw -flip; do
     read -r short_insns short_rate < <(measure "$short" $words)

@@ -7,8 +7,9 @@
 #   both display drivers of the board's PL110/PL111 colour LCD controller as modules, so that
 #   each boot loads one of them: the DRM driver pl111 (a 16-bit panel through the DRM's fbdev
 #   emulation) or the fbdev driver amba-clcd (8-bit palettised modes); the framebuffer text
-#   console and virtual terminals; the PS/2 keyboard on the PL050 (AMBA KMI); the PL031
-#   real-time clock; an initramfs.
+#   console and virtual terminals; the PS/2 keyboard on the PL050 (AMBA KMI); the mouse
+#   multiplexer's nodes (/dev/input/mice, /dev/psaux: SDL opens them, as on Debian's kernel,
+#   though no mouse is attached); the PL031 real-time clock; an initramfs.
 # - versatile-pb.dtb: the board's device tree, as the kernel source has it.
 # - modules/*.ko: every module built; modules/<driver>.load: the modules that load one display
 #   driver, in load order (dependencies first), for <driver> pl111_drm and amba-clcd.
@@ -22,8 +23,9 @@ cross=arm-linux-gnueabi-
 tarball=/usr/src/linux-source-6.1.tar.xz
 
 packages="linux-source-6.1 gcc-arm-linux-gnueabi bison flex bc"
+# shellcheck disable=SC2086  # the package names, split
 versions=$(dpkg-query -W -f='${Package} ${Version}\n' $packages) ||
-    { echo "board-kernel.sh: needs $packages (scripts/deps.sh kernel)" >&2; exit 1; }
+    { echo "board-kernel.sh: needs $packages (scripts/deps.sh board)" >&2; exit 1; }
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
 key=$( { cat "$0"; echo "$versions"; "${cross}gcc" --version | head -1; } | sha256sum | cut -c1-16)
 kernel=$cache/versatile-kernel-$key
@@ -57,6 +59,8 @@ CONFIG_KEYBOARD_ATKBD=y
 CONFIG_SERIO=y
 CONFIG_SERIO_AMBAKMI=y
 # CONFIG_INPUT_MOUSE is not set
+CONFIG_INPUT_MOUSEDEV=y
+CONFIG_INPUT_MOUSEDEV_PSAUX=y
 CONFIG_RTC_CLASS=y
 CONFIG_RTC_DRV_PL031=y
 # CONFIG_RTC_DRV_DS1307 is not set
@@ -96,7 +100,9 @@ make_kernel olddefconfig
 missing=0
 while read -r line; do
     case "$line" in
-    CONFIG_*=*) grep -qxF "$line" "$src/.config" || { echo "not in the kernel's configuration: $line" >&2; missing=1; } ;;
+    CONFIG_*=*)
+        grep -qxF "$line" "$src/.config" ||
+            { echo "not in the kernel's configuration: $line" >&2; missing=1; } ;;
     "# CONFIG_"*" is not set")
         option=${line#\# }
         option=${option%% *}

@@ -21,8 +21,10 @@ constexpr int kScreenDepth = 8;  // bits per pixel: palette indices
 
 // Sets the 320 x 200 x 8 mode with the flags the command line chose, drops focus and
 // mouse-motion events so that they never end the run, and hides SDL's pointer over a
-// fullscreen picture (a framebuffer console always is: SDL would draw its arrow into every
-// frame). Null (with SDL's message printed) when the mode cannot be set.
+// fullscreen picture: one SDL_FULLSCREEN asked for, or any screen of a driver without a window
+// manager (a framebuffer console is the whole display, but SDL's fbcon driver reports
+// SDL_FULLSCREEN only when asked for it; without this SDL draws its arrow into every frame).
+// Null (with SDL's message printed) when the mode cannot be set.
 SDL_Surface* openScreen(char* const argv[]) {
     const std::uint32_t flags = parseVideoFlags(argv);
     SDL_Surface* screen = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenDepth, flags);
@@ -32,7 +34,9 @@ SDL_Surface* openScreen(char* const argv[]) {
     }
     SDL_EventState(SDL_ACTIVEEVENT, SDL_IGNORE);
     SDL_EventState(SDL_MOUSEMOTION, SDL_IGNORE);
-    if ((screen->flags & SDL_FULLSCREEN) != 0) SDL_ShowCursor(SDL_DISABLE);
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
+    const bool windowed = info != nullptr && info->wm_available != 0;
+    if ((screen->flags & SDL_FULLSCREEN) != 0 || !windowed) SDL_ShowCursor(SDL_DISABLE);
     return screen;
 }
 

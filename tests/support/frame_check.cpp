@@ -15,9 +15,8 @@
 //       colours (see Display): palette (the default: 8-bit palettised, 5 bits of each
 //       channel), rgb565 or xrgb8888. Besides a whole frame, it accepts exactly the states an
 //       update passes through on that display, caught half done (see paletteHalfSet and
-//       addressSplit), and it ignores SDL's software mouse cursor, drawn at the picture's top
-//       left corner. Prints "cursor PIXELS FRAME HOW", PIXELS being how many pixels of the
-//       cursor's box show none of the frame's colours.
+//       addressSplit). Every pixel counts: nothing (no pointer) may cover the picture.
+//       Prints "FRAME HOW".
 //   frame_check picture SCREEN.ppm
 //       Whether a device's screen dump shows a picture: not all one colour in the middle of
 //       the panel, black around it (as device expects); for waiting until ringwave draws.
@@ -136,15 +135,6 @@ const Display* findDisplay(const char* name) {
     return nullptr;
 }
 
-// SDL's software cursor: the arrow of its default cursor, whose hot spot is its top left
-// corner, drawn over the frame where the pointer is: at (0, 0) when no mouse moves it.
-constexpr int kCursorWidth = 11;
-constexpr int kCursorHeight = 16;
-
-bool inCursor(int p) {
-    return p % kScreenWidth < kCursorWidth && p / kScreenWidth < kCursorHeight;
-}
-
 bool sameOnDisplay(const Display& display, const std::uint8_t* rgb, const SDL_Color& colour) {
     return (rgb[0] & display.keep[0]) == (colour.r & display.keep[0]) &&
            (rgb[1] & display.keep[1]) == (colour.g & display.keep[1]) &&
@@ -168,7 +158,6 @@ bool paletteHalfSet(const Display& display, const RgbImage& screen, const std::u
                     const SDL_Color* palette, const SDL_Color* nextPalette, int* split) {
     int lowest = 0, highest = kPaletteSize;
     for (int p = 0; p < kPixels; ++p) {
-        if (inCursor(p)) continue;
         const std::uint8_t index = pixels[p];
         const bool old = sameOnDisplay(display, &screen.rgb[3 * p], palette[index]);
         const bool next = sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[index]);
@@ -187,7 +176,6 @@ bool addressSplit(const Display& display, const RgbImage& screen, const std::uin
                   const SDL_Color* nextPalette, int* split) {
     int lowest = 0, highest = kPixels;
     for (int p = 0; p < kPixels; ++p) {
-        if (inCursor(p)) continue;
         const bool old = sameOnDisplay(display, &screen.rgb[3 * p], oldPalette[pixels[p]]);
         const bool next = sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[nextPixels[p]]);
         if (!old && !next) return false;
@@ -197,21 +185,6 @@ bool addressSplit(const Display& display, const RgbImage& screen, const std::uin
     }
     *split = lowest;
     return true;
-}
-
-// Pixels of the cursor's box that none of the frame's colours give: those the cursor covers.
-int cursorPixels(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
-                 const std::uint8_t* nextPixels, const SDL_Color* palette,
-                 const SDL_Color* nextPalette) {
-    int covered = 0;
-    for (int p = 0; p < kPixels; ++p) {
-        if (!inCursor(p)) continue;
-        const std::uint8_t* rgb = &screen.rgb[3 * p];
-        covered += !sameOnDisplay(display, rgb, palette[pixels[p]]) &&
-                   !sameOnDisplay(display, rgb, nextPalette[pixels[p]]) &&
-                   !sameOnDisplay(display, rgb, nextPalette[nextPixels[p]]);
-    }
-    return covered;
 }
 
 int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t maxFrame,
@@ -242,10 +215,6 @@ int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t ma
                                 addressSplit(display, screen, pixels.data(), oldPalette,
                                              nextPixels.data(), nextPalette, &split) &&
                                 split < kPixels;
-        if (halfSet || halfCopied) {
-            std::printf("cursor %d ", cursorPixels(display, screen, pixels.data(),
-                                                   nextPixels.data(), palette, nextPalette));
-        }
         if (halfSet) {
             if (split == 0) {
                 std::printf("%llu in its own palette\n", n);
