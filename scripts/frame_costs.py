@@ -24,7 +24,7 @@ import sys
 # The shares, in the order of the tables and the bars.
 CATEGORIES = [
     ("program", "the program's own code"),
-    ("sdl_conversion", "SDL's conversion (blits, their memcpy)"),
+    ("sdl_conversion", "SDL's copy or conversion to the screen (blits, their memcpy)"),
     ("sdl", "SDL, the rest"),
     ("libc", "C library"),
     ("libgcc_fp", "libgcc's floating point"),
@@ -42,6 +42,15 @@ SDL_CONVERSION_MEMBERS = {"SDL_blit.o", "SDL_blit_0.o", "SDL_blit_1.o", "SDL_bli
 # Instructions per frame that two boots of the same binary differ by (timer interrupts
 # falling differently): shares below it are not shown apart.
 NOISE = 50
+# What each display path's whole frame should come to after (reported, never enforced):
+# (the target in words, whether the after figure meets it given the before figure).
+TARGETS = {
+    "virt-drm32": ("at most 340,000", lambda before, after: after <= 340000),
+    "versatile-drm16": ("at least 40% fewer than before",
+                        lambda before, after: after <= 0.6 * before),
+}
+for _path in ("vexpress-fb8", "vexpress-fb8-hw", "versatile-fb8"):
+    TARGETS[_path] = ("no dearer than before", lambda before, after: after <= before + NOISE)
 # The C library's memory functions, whose calls are charged to their callers.
 CALLEE_FUNCTIONS = {"memcpy", "_memcpy", "memmove", "memset", "bcopy", "mempcpy"}
 
@@ -413,6 +422,11 @@ def report(md_path, png_path, result_paths):
                              f"{number(ma) if ma is not None else '—'} | "
                              f"{change(mb, ma)} |")
         lines.append("")
+        if before and after and path in TARGETS:
+            (target, met) = TARGETS[path]
+            verdict = "met" if met(before["total"], after["total"]) else "**not met**"
+            lines.append(f"Target for the whole frame: {target}: {verdict}.")
+            lines.append("")
         for (name, r) in (("before", before), ("after", after)):
             if r is None:
                 continue
