@@ -117,7 +117,7 @@ with tempfile.TemporaryDirectory() as work:
     check("the kernel's function", 40, top.get("clcdfb_setcolreg", {}).get("per_frame"))
     check("a module's function", 2, top.get("amba_kmi_write [ambakmi]", {}).get("per_frame"))
     check("memcpy for SDL", 300,
-          top.get("memcpy (for SDL's conversion)", {}).get("per_frame"))
+          top.get("memcpy (called by SDL's blits)", {}).get("per_frame"))
 
     # The callee ranges handed to the plugin cover memcpy and the copy it branches to.
     ranges = frame_costs.Binary(ringwave).callee_ranges()
