@@ -42,6 +42,8 @@ SDL_CONVERSION_MEMBERS = {"SDL_blit.o", "SDL_blit_0.o", "SDL_blit_1.o", "SDL_bli
 # Instructions per frame that two boots of the same binary differ by (timer interrupts
 # falling differently): shares below it are not shown apart.
 NOISE = 50
+
+
 # What each display path's whole frame should come to after (reported, never enforced):
 # (the target in words, whether the after figure meets it given the before figure).
 def _no_dearer(before, after):
@@ -58,6 +60,7 @@ TARGETS = {
                          lambda before, after: after <= 0.6 * before)],
     "virt-drm32": [("at most 340,000", lambda before, after: after <= 340000)],
 }
+
 # The C library's memory functions, whose calls are charged to their callers.
 CALLEE_FUNCTIONS = {"memcpy", "_memcpy", "memmove", "memset", "bcopy", "mempcpy"}
 
