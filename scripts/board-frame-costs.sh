@@ -77,8 +77,17 @@ kernel=-
 case ",$paths," in *,versatile-*) kernel=$("$root/scripts/board-kernel.sh") ;; esac
 mkdir -p "$out"
 
+# The board's own pieces from this tree: /init's helper vt_state, built for the device.
+"$root/scripts/uclibc-sysroot.sh" > /dev/null
+harness=$out/harness
+cmake -S "$root" -B "$harness" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-uclibcgnueabi.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON -DRINGWAVE_BOARD_IMAGE="$image" \
+      -DRINGWAVE_HOST_BUILD="$root/build/test" -DRINGWAVE_BUILD_BENCH=OFF > /dev/null
+cmake --build "$harness" --target vt_state > /dev/null
+vt_state=$harness/tests/vt_state
+
 # qemu's plugin API is tied to the emulator's release: the header comes from Debian's source
-# of the qemu installed.
+# of the qemu installed (the SDL build above adds apt's deb-src entry on a fresh machine).
 plugin_dir=$out/plugin
 plugin=$plugin_dir/libblock_profile.so
 plugin_key="$(qemu-system-arm --version | head -n 1) $(sha256sum < "$root/bench/board/block_profile.c")"
@@ -89,14 +98,15 @@ if [ ! -f "$plugin" ] || [ "$(cat "$plugin_dir/key" 2>/dev/null)" != "$plugin_ke
     (
         cd "$plugin_dir/src"
         . "$root/scripts/apt-retry.sh"  # apt_retry
-        # As root apt cannot hand the download to its sandbox user in a private directory.
-        apt_retry apt-get source --download-only -q -o APT::Sandbox::User=root qemu \
-            > download.log 2>&1 || {
-            cat download.log >&2
-            echo "board-frame-costs.sh: needs a deb-src entry for bookworm main in apt's" \
-                 "sources (scripts/sdl-build.sh adds one as root) and apt-get update" >&2
+        apt-cache showsrc qemu 2>/dev/null | grep -q '^Package: qemu$' || {
+            echo "board-frame-costs.sh: apt knows no qemu source package: needs a deb-src" \
+                 "entry for bookworm main (scripts/sdl-build.sh adds one as root) and" \
+                 "apt-get update" >&2
             exit 1
         }
+        # As root apt cannot hand the download to its sandbox user in a private directory.
+        apt_retry apt-get source --download-only -q -o APT::Sandbox::User=root qemu \
+            > download.log 2>&1 || { cat download.log >&2; exit 1; }
         tar xf qemu_*.orig.tar.* --wildcards '*/include/qemu/qemu-plugin.h'
         header=$(find . -name qemu-plugin.h)
         # shellcheck disable=SC2046
@@ -106,15 +116,6 @@ if [ ! -f "$plugin" ] || [ "$(cat "$plugin_dir/key" 2>/dev/null)" != "$plugin_ke
     )
     echo "$plugin_key" > "$plugin_dir/key"
 fi
-
-# The board's own pieces from this tree: /init's helper vt_state, built for the device.
-"$root/scripts/uclibc-sysroot.sh" > /dev/null
-harness=$out/harness
-cmake -S "$root" -B "$harness" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-uclibcgnueabi.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON -DRINGWAVE_BOARD_IMAGE="$image" \
-      -DRINGWAVE_HOST_BUILD="$root/build/test" -DRINGWAVE_BUILD_BENCH=OFF > /dev/null
-cmake --build "$harness" --target vt_state > /dev/null
-vt_state=$harness/tests/vt_state
 
 # The device binary of a revision, built by that revision's own scripts in a copy of its tree.
 build_revision() {
