@@ -6,11 +6,15 @@
 #   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools,
 #                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target),
 #                   and uClibc-ng's source with the kernel headers it is built against
-#                   (scripts/uclibc-toolchain.sh)
+#                   (scripts/uclibc-toolchain.sh), Python for the check of the board's
+#                   per-frame breakdown
 #   deps.sh board   the emulated ARM test boards: qemu-system-arm, the device tree tools, cpio
 #                   (scripts/board-image.sh fetches Debian's kernel and busybox), and what
 #                   scripts/board-kernel.sh builds the versatilepb board's kernel from and with
 #                   (Debian's linux-source-6.1, the ARM cross compiler, bc, bison, flex, perl)
+#   deps.sh profile the per-frame breakdown on the boards (scripts/board-frame-costs.sh): a
+#                   C compiler and GLib's headers for its qemu plugin, Debian's Python with
+#                   matplotlib for its tables and picture
 # Installs only what is missing. Without root it prints the apt-get line to run and fails.
 set -euo pipefail
 
@@ -23,11 +27,14 @@ for purpose in "$@"; do
                       libx11-dev libsdl2-2.0-0) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
-                      uclibc-source linux-libc-dev-armel-cross xz-utils) ;;
+                      uclibc-source linux-libc-dev-armel-cross xz-utils python3) ;;
     board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick
                       linux-source-6.1 gcc-arm-linux-gnueabi build-essential bc bison flex
                       perl xz-utils) ;;
-    *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm or board)" >&2; exit 2 ;;
+    profile) packages+=(build-essential libglib2.0-dev pkg-config dpkg-dev python3
+                        python3-matplotlib) ;;
+    *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm, board or profile)" >&2
+       exit 2 ;;
     esac
 done
 

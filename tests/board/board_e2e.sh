@@ -16,6 +16,8 @@
 #   board_e2e.sh CASE DISPLAY IMAGE KERNEL RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
 #   board_e2e.sh measure DISPLAY IMAGE KERNEL RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
 #                PLUGIN SECONDS [WORDS]
+#   board_e2e.sh profile DISPLAY IMAGE KERNEL RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
+#                PLUGIN_SPEC SECONDS OUTDIR [WORDS]
 # IMAGE: the directory scripts/board-image.sh prints (Debian's kernel and busybox); KERNEL:
 # the one scripts/board-kernel.sh prints (needed by the versatile-* paths only; others take
 # any word); RINGWAVE: the device binary (static, ARM); VT_STATE: tests/support/vt_state.c
@@ -427,6 +429,32 @@ measure)
     insns=$(awk '/^insns:/ { print $2 }' "$work/plugin.log")
     [ -n "$insns" ] || board_fail "no count from the plugin"
     echo "insns $insns rate $rate"
+    exit 0
+    ;;
+profile)
+    # Not a test: as measure, with PLUGIN_SPEC (a plugin and its arguments, e.g. the block
+    # profile writing into OUTDIR) in place of the instruction counter. Leaves in OUTDIR the
+    # run's rate ("rate RATE") and the kernel's text symbols as the board has them
+    # (/proc/kallsyms: the kernel's and its modules', read after the run, on both boots alike).
+    #   board_e2e.sh profile DISPLAY ... FRAME_CHECK PLUGIN_SPEC SECONDS OUTDIR [WORDS]
+    plugin_spec=$1
+    seconds=$2
+    outdir=$3
+    shift 3
+    qemu_extra=(-icount shift=0 -plugin "$plugin_spec")
+    boot
+    guest "measure $seconds $*" 1200
+    status=$(answer status)
+    answer out > "$work/out"
+    answer err > "$work/err"
+    check_completed_run
+    guest "do grep ' [tTwW] ' /proc/kallsyms" 1200
+    answer said > "$outdir/kallsyms"
+    guest off
+    poll 300 qemu_gone || board_fail "the board did not power off"
+    qemu_pid=
+    echo "rate $rate" > "$outdir/rate"
+    echo "rate $rate"
     exit 0
     ;;
 *)
