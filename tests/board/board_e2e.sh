@@ -373,6 +373,23 @@ run_failing() {
     echo "run '$*' failed as expected: $(cat "$work/err")"
 }
 
+# For measure and profile: boots under qemu_extra's plugin, runs ringwave $1 seconds of the
+# board's time with the words that follow, and checks the run.
+measured_run() {
+    boot
+    guest "measure $*" 1200
+    status=$(answer status)
+    answer out > "$work/out"
+    answer err > "$work/err"
+    check_completed_run
+}
+# Powers the board off and waits for qemu to end.
+power_off() {
+    guest off
+    poll 300 qemu_gone || board_fail "the board did not power off"
+    qemu_pid=
+}
+
 case "$case_name" in
 display)
     boot
@@ -417,15 +434,8 @@ measure)
     seconds=$2
     shift 2
     qemu_extra=(-icount shift=0 -plugin "$plugin,inline=on" -d plugin -D "$work/plugin.log")
-    boot
-    guest "measure $seconds $*" 1200
-    status=$(answer status)
-    answer out > "$work/out"
-    answer err > "$work/err"
-    check_completed_run
-    guest off
-    poll 300 qemu_gone || board_fail "the board did not power off"
-    qemu_pid=
+    measured_run "$seconds" "$@"
+    power_off
     insns=$(awk '/^insns:/ { print $2 }' "$work/plugin.log")
     [ -n "$insns" ] || board_fail "no count from the plugin"
     echo "insns $insns rate $rate"
@@ -442,17 +452,10 @@ profile)
     outdir=$3
     shift 3
     qemu_extra=(-icount shift=0 -plugin "$plugin_spec")
-    boot
-    guest "measure $seconds $*" 1200
-    status=$(answer status)
-    answer out > "$work/out"
-    answer err > "$work/err"
-    check_completed_run
+    measured_run "$seconds" "$@"
     guest "do grep ' [tTwW] ' /proc/kallsyms" 1200
     answer said > "$outdir/kallsyms"
-    guest off
-    poll 300 qemu_gone || board_fail "the board did not power off"
-    qemu_pid=
+    power_off
     echo "rate $rate" > "$outdir/rate"
     echo "rate $rate"
     exit 0
