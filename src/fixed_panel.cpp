@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char kFixedPanelSuffix[] = "drmfb";        // the DRM framebuffer emulation's ids
+constexpr char kFixedPanelSuffix[] = "drmfb";       // the DRM framebuffer emulation's ids
 constexpr char kDefaultFramebuffer[] = "/dev/fb0";  // SDL's own default device
 
 }  // namespace

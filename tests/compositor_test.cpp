@@ -120,9 +120,9 @@ unsigned formulaOrigin(double t, double speed, double span) {
     const LayerOrigin o = layerOrigin(t, speedX, speedY);
     const unsigned x0 = formulaOrigin(t, speedX, 320.0), y0 = formulaOrigin(t, speedY, 200.0);
     if (o.x0 == x0 && o.y0 == y0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "t " << t << " speeds " << speedX << ", " << speedY
-                                         << ": got " << o.x0 << "," << o.y0 << " want " << x0
-                                         << "," << y0;
+    return ::testing::AssertionFailure()
+           << "t " << t << " speeds " << speedX << ", " << speedY << ": got " << o.x0 << "," << o.y0
+           << " want " << x0 << "," << y0;
 }
 
 }  // namespace
@@ -171,15 +171,32 @@ TEST(Compositor, OriginsMatchFormulaNextToIntegers) {
         double t;
         bool x;  // the close value is x0 (else y0)
     } const cases[] = {
-        {358, 151076.0, true},         {883, 43761.0, true},          {708, 184457.0, false},
-        {386, 176341.0, true},         {673, 37412.0, true},          {743, 131338.0, false},
-        {148, 103818.0, false},        {323, 180058.0, false},        {323, 180058.0, true},
-        {638, 103222.0, false},        {1, 7854.0, true},             {334, 2147543178.0, false},
-        {371, 2147404785.0, false},    {260, 2147465431.0, true},     {371, 2147404785.0, true},
-        {556, 2147502531.0, true},     {75, 2147505595.0, false},     {186, 2147393312.0, true},
-        {889, 2147495884.0, false},    {889, 2147495884.0, true},     {741, 2147394523.0, false},
-        {213, 1099511701464.0, false}, {637, 1099511712371.0, false}, {796, 1099511692308.0, false},
-        {849, 1099511712487.0, false}, {478, 1099511650510.0, false},
+        {358, 151076.0, true},
+        {883, 43761.0, true},
+        {708, 184457.0, false},
+        {386, 176341.0, true},
+        {673, 37412.0, true},
+        {743, 131338.0, false},
+        {148, 103818.0, false},
+        {323, 180058.0, false},
+        {323, 180058.0, true},
+        {638, 103222.0, false},
+        {1, 7854.0, true},
+        {334, 2147543178.0, false},
+        {371, 2147404785.0, false},
+        {260, 2147465431.0, true},
+        {371, 2147404785.0, true},
+        {556, 2147502531.0, true},
+        {75, 2147505595.0, false},
+        {186, 2147393312.0, true},
+        {889, 2147495884.0, false},
+        {889, 2147495884.0, true},
+        {741, 2147394523.0, false},
+        {213, 1099511701464.0, false},
+        {637, 1099511712371.0, false},
+        {796, 1099511692308.0, false},
+        {849, 1099511712487.0, false},
+        {478, 1099511650510.0, false},
     };
     for (const Case& c : cases) {
         const double speed = c.speedStep / 5000.0;
@@ -220,9 +237,7 @@ TEST(Compositor, OtherAnglesFollowFormula) {
     }
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 // drift 0.001 and 0.002 at t = 1000: sin 1 and sin 2 put layer 0 at column 294, row 190.
 TEST(Compositor, WorkedOrigin) {

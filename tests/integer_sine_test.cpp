@@ -24,7 +24,7 @@ std::uint64_t fullTurns(double x) {
     int exponent;
     const double fraction = std::frexp(x, &exponent);  // x = fraction * 2^exponent
     const std::uint64_t mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-    exponent -= 53;  // x = mantissa * 2^exponent
+    exponent -= 53;                 // x = mantissa * 2^exponent
     std::uint32_t product[8] = {};  // little-endian words of mantissa * inverse
     const std::uint32_t m[2] = {static_cast<std::uint32_t>(mantissa),
                                 static_cast<std::uint32_t>(mantissa >> 32)};
@@ -56,8 +56,7 @@ TEST(IntegerSine, SectorRowsWithinHalfAUnit) {
         const double angle = kTwoPi * j / kSectors;
         const SectorRow& row = kSectorTable.rows[j];
         EXPECT_LE(std::fabs(row.sine - std::sin(angle) * (1 << kSineScaleBits)), 0.5 + 1e-6) << j;
-        EXPECT_LE(std::fabs(row.cosine - std::cos(angle) * (1 << kSineScaleBits)), 0.5 + 1e-6)
-            << j;
+        EXPECT_LE(std::fabs(row.cosine - std::cos(angle) * (1 << kSineScaleBits)), 0.5 + 1e-6) << j;
         if (j >= kSectors) {
             EXPECT_EQ(kSectorTable.rows[j - kSectors].sine, row.sine) << j;
             EXPECT_EQ(kSectorTable.rows[j - kSectors].cosine, row.cosine) << j;

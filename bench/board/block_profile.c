@@ -21,11 +21,10 @@
  * counts entries into the block. Totals in a call line count whole blocks. */
 #include <glib.h>
 #include <inttypes.h>
+#include <qemu-plugin.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <qemu-plugin.h>
 
 QEMU_PLUGIN_EXPORT int qemu_plugin_version = QEMU_PLUGIN_VERSION;
 
@@ -34,53 +33,50 @@ typedef struct CallSite CallSite;
 /* One translated block, whatever number of times qemu translates it. */
 typedef struct {
     uint64_t vaddr;
-    uint64_t hash;   /* FNV-1a 64 of the bytes */
-    uint32_t size;   /* bytes */
+    uint64_t hash; /* FNV-1a 64 of the bytes */
+    uint32_t size; /* bytes */
     uint32_t nInsns;
     uint64_t insns;  /* executed instructions, counted inline */
     uint64_t execs;  /* entries, counted inline */
     int inCallee;    /* user block inside a callee range */
-    CallSite *calls; /* calls made from this block (user blocks outside the ranges) */
+    CallSite* calls; /* calls made from this block (user blocks outside the ranges) */
 } Block;
 
 /* A call from one block into the callee ranges. */
 struct CallSite {
-    const Block *callee; /* first block run inside the ranges */
+    const Block* callee; /* first block run inside the ranges */
     uint64_t insns;
     uint64_t calls;
-    CallSite *next;
+    CallSite* next;
 };
 
 typedef struct {
     uint64_t start, end;
 } Range;
 
-static GHashTable *blocks;
+static GHashTable* blocks;
 static GMutex lock;
-static char *outPath;
+static char* outPath;
 static uint64_t kernelStart = 0xbf000000;
-static GArray *callees;
+static GArray* callees;
 
 /* The attribution state of the one vCPU these boards have (icount runs one thread anyway). */
-static Block *lastUser;  /* the latest user block outside the ranges */
-static CallSite *active; /* the call being charged, or none */
+static Block* lastUser;  /* the latest user block outside the ranges */
+static CallSite* active; /* the call being charged, or none */
 
-static guint blockHash(gconstpointer key)
-{
-    const Block *b = key;
+static guint blockHash(gconstpointer key) {
+    const Block* b = key;
     return (guint)(b->vaddr ^ b->hash ^ (b->hash >> 32));
 }
 
-static gboolean blockEqual(gconstpointer a, gconstpointer b)
-{
+static gboolean blockEqual(gconstpointer a, gconstpointer b) {
     const Block *x = a, *y = b;
     return x->vaddr == y->vaddr && x->hash == y->hash && x->size == y->size;
 }
 
-static int inCallee(uint64_t vaddr)
-{
+static int inCallee(uint64_t vaddr) {
     for (guint i = 0; i < callees->len; i++) {
-        const Range *r = &g_array_index(callees, Range, i);
+        const Range* r = &g_array_index(callees, Range, i);
         if (vaddr >= r->start && vaddr < r->end) {
             return 1;
         }
@@ -89,9 +85,8 @@ static int inCallee(uint64_t vaddr)
 }
 
 /* Runs at every entry into a user block (not inline: it keeps the attribution state). */
-static void userBlockRun(unsigned int vcpu, void *userdata)
-{
-    Block *b = userdata;
+static void userBlockRun(unsigned int vcpu, void* userdata) {
+    Block* b = userdata;
     (void)vcpu;
     if (!b->inCallee) {
         lastUser = b;
@@ -99,7 +94,7 @@ static void userBlockRun(unsigned int vcpu, void *userdata)
         return;
     }
     if (active == NULL && lastUser != NULL) {
-        CallSite *c = lastUser->calls;
+        CallSite* c = lastUser->calls;
         while (c != NULL && c->callee != b) {
             c = c->next;
         }
@@ -117,15 +112,14 @@ static void userBlockRun(unsigned int vcpu, void *userdata)
     }
 }
 
-static void translated(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
-{
+static void translated(qemu_plugin_id_t id, struct qemu_plugin_tb* tb) {
     (void)id;
     size_t n = qemu_plugin_tb_n_insns(tb);
     Block key = {.vaddr = qemu_plugin_tb_vaddr(tb), .hash = 0xcbf29ce484222325ull};
     /* Hash the bytes, instruction by instruction, in memory order. */
     for (size_t i = 0; i < n; i++) {
-        struct qemu_plugin_insn *insn = qemu_plugin_tb_get_insn(tb, i);
-        const uint8_t *data = qemu_plugin_insn_data(insn);
+        struct qemu_plugin_insn* insn = qemu_plugin_tb_get_insn(tb, i);
+        const uint8_t* data = qemu_plugin_insn_data(insn);
         size_t size = qemu_plugin_insn_size(insn);
         for (size_t j = 0; j < size; j++) {
             key.hash = (key.hash ^ data[j]) * 0x100000001b3ull;
@@ -133,7 +127,7 @@ static void translated(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
         key.size += size;
     }
     g_mutex_lock(&lock);
-    Block *b = g_hash_table_lookup(blocks, &key);
+    Block* b = g_hash_table_lookup(blocks, &key);
     if (b == NULL) {
         b = g_new0(Block, 1);
         *b = key;
@@ -153,11 +147,10 @@ static void translated(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
     }
 }
 
-static void writeProfile(qemu_plugin_id_t id, void *p)
-{
+static void writeProfile(qemu_plugin_id_t id, void* p) {
     (void)id;
     (void)p;
-    FILE *out = fopen(outPath, "w");
+    FILE* out = fopen(outPath, "w");
     if (out == NULL) {
         qemu_plugin_outs("block_profile: cannot write the profile\n");
         return;
@@ -166,13 +159,13 @@ static void writeProfile(qemu_plugin_id_t id, void *p)
     gpointer value;
     g_hash_table_iter_init(&it, blocks);
     while (g_hash_table_iter_next(&it, NULL, &value)) {
-        const Block *b = value;
+        const Block* b = value;
         if (b->insns == 0 && b->execs == 0) {
             continue;
         }
         fprintf(out, "block %" PRIx64 " %u %016" PRIx64 " %" PRIu64 " %" PRIu64 "\n", b->vaddr,
                 b->size, b->hash, b->insns, b->execs);
-        for (const CallSite *c = b->calls; c != NULL; c = c->next) {
+        for (const CallSite* c = b->calls; c != NULL; c = c->next) {
             fprintf(out, "call %" PRIx64 " %u %016" PRIx64 " %" PRIx64 " %" PRIu64 " %" PRIu64 "\n",
                     b->vaddr, b->size, b->hash, c->callee->vaddr, c->insns, c->calls);
         }
@@ -180,20 +173,19 @@ static void writeProfile(qemu_plugin_id_t id, void *p)
     fclose(out);
 }
 
-QEMU_PLUGIN_EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t *info, int argc,
-                                           char **argv)
-{
+QEMU_PLUGIN_EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t* info, int argc,
+                                           char** argv) {
     (void)info;
     callees = g_array_new(FALSE, FALSE, sizeof(Range));
     for (int i = 0; i < argc; i++) {
-        const char *arg = argv[i];
+        const char* arg = argv[i];
         if (strncmp(arg, "out=", 4) == 0) {
             outPath = g_strdup(arg + 4);
         } else if (strncmp(arg, "kernel=", 7) == 0) {
             kernelStart = strtoull(arg + 7, NULL, 16);
         } else if (strncmp(arg, "callee=", 7) == 0) {
             Range r;
-            char *end;
+            char* end;
             r.start = strtoull(arg + 7, &end, 16);
             if (*end != '-') {
                 fprintf(stderr, "block_profile: callee=START-END, not %s\n", arg);

@@ -53,8 +53,8 @@ unsigned windowStart(double angle, const WindowSpan& span) {
         const integer_sine::Rotation rotation = integer_sine::rotation(turns, span.quarter);
         const integer_sine::SectorRow& row =
             integer_sine::kSectorTable.rows[turns >> integer_sine::kSectorShift];
-        const std::int64_t sum = std::int64_t{row.sine} * rotation.cosine +
-                                 std::int64_t{row.cosine} * rotation.sine;
+        const std::int64_t sum =
+            std::int64_t{row.sine} * rotation.cosine + std::int64_t{row.cosine} * rotation.sine;
         const std::uint32_t value =
             static_cast<std::uint32_t>(sum >> 32) + span.middle + kOriginMargin;
         if ((value << kOriginFractionShift) >= (2 * kOriginMargin) << kOriginFractionShift) {

@@ -75,7 +75,9 @@ inline std::uint64_t bitsOf(double x) {
     std::memcpy(&bits, &x, sizeof bits);
     return bits;
 }
-constexpr std::uint64_t twoPowerBits(int n) { return std::uint64_t(1023 + n) << 52; }
+constexpr std::uint64_t twoPowerBits(int n) {
+    return std::uint64_t(1023 + n) << 52;
+}
 
 // A finite double 0 <= x < 2^50, given by its bits, as mantissa * 2^exponent with an integer
 // mantissa < 2^53; for x >= 2^-1022, mantissa >= 2^52 and x < 2^(exponent + 53).
@@ -113,7 +115,7 @@ inline std::uint64_t turnsOf(Decomposed x) {
     std::uint64_t low = (p01 >> 32) + p02;  // below 2^64: p02 <= (2^32 - 1)^2
     std::uint64_t high = p13;
     low += p11;
-    high += low < p11;  // the carry
+    high += low < p11;                       // the carry
     const std::uint64_t middle = p03 + p12;  // bits 96 .. 159, and a carry worth 2^160
     high += static_cast<std::uint64_t>(middle < p03) << 32;
     low += middle << 32;
@@ -137,7 +139,9 @@ struct Amplitude {
     std::int32_t a;
     std::uint32_t linear;
 };
-constexpr double linearProduct(int a) { return a * 2.0 * kPi * 4194304.0; }
+constexpr double linearProduct(int a) {
+    return a * 2.0 * kPi * 4194304.0;
+}
 constexpr Amplitude makeAmplitude(int a) {
     return {a, static_cast<std::uint32_t>(linearProduct(a) + 0.5)};
 }
@@ -167,10 +171,10 @@ inline Rotation rotation(std::uint64_t turns, Amplitude amplitude) {
     const std::uint32_t b2 = high(b, b);  // b^2 in units of 2^-32
     // In units of 2^-30 from here on; every term is below 2^32.
     const std::uint32_t linear = high(offset, amplitude.linear);  // A b
-    const std::uint32_t cubic = high(linear, b2) / 6;               // A b^3 / 6
-    const std::uint32_t quintic = high(cubic, b2) / 20;             // A b^5 / 120
-    const std::uint32_t square = high(linear, b) >> 1;              // A b^2 / 2
-    const std::uint32_t quartic = high(square, b2) / 12;            // A b^4 / 24
+    const std::uint32_t cubic = high(linear, b2) / 6;             // A b^3 / 6
+    const std::uint32_t quintic = high(cubic, b2) / 20;           // A b^5 / 120
+    const std::uint32_t square = high(linear, b) >> 1;            // A b^2 / 2
+    const std::uint32_t quartic = high(square, b2) / 12;          // A b^4 / 24
     const std::uint32_t sine = linear - cubic + quintic;
     const std::uint32_t versine = square - quartic;  // A (1 - cos b)
     constexpr std::uint32_t kHalf24 = 1u << 5;       // half a unit of 2^-24

@@ -78,7 +78,7 @@ constexpr std::uint32_t kMarginUnits = 3;
 // some 2 * 10^12 frames at the fastest speed, take the rounding of the sum exactly
 // (largePhaseWave).
 constexpr std::uint64_t kRotatedPhaseLimitBits = integer_sine::twoPowerBits(36);
-constexpr int kRoundingExponent = -29;               // e where 2^(e + 29) reaches 1 unit
+constexpr int kRoundingExponent = -29;  // e where 2^(e + 29) reaches 1 unit
 
 std::uint8_t exactChannelValue(int i, double phase) {
     return static_cast<std::uint8_t>((std::sin(kWaveAngles.u[i] + phase) + 1.0) * kChannelScale);
@@ -87,8 +87,8 @@ std::uint8_t exactChannelValue(int i, double phase) {
 // The estimate of (sin + 1) * 127 for the row's sector turned by b, in units of 2^-22, with
 // `offset` added (wrapping arithmetic: the estimate plus any margin is never negative).
 std::uint32_t estimate(const SectorRow& row, Rotation rotation, std::uint32_t offset) {
-    const std::int64_t sum = std::int64_t{row.sine} * rotation.cosine +
-                             std::int64_t{row.cosine} * rotation.sine;
+    const std::int64_t sum =
+        std::int64_t{row.sine} * rotation.cosine + std::int64_t{row.cosine} * rotation.sine;
     return static_cast<std::uint32_t>(sum >> 32) + offset;
 }
 
@@ -112,7 +112,9 @@ bool nearInteger(std::uint32_t estimate, std::uint32_t margin) {
 template <int kStride>
 std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32_t offset,
                             std::uint32_t threshold, std::uint8_t* out, const std::uint8_t* end) {
+    // clang-format off
     if (out == end) return out;
+    // One line an instruction, the loop's labels on lines of their own.
 #define RINGWAVE_DECIDE_ENTRY                               \
     "ldrd r4, r5, [%[row]], %[rowStep]\n\t"                 \
     "smull r6, r7, r4, %[cosine]\n\t"                       \
@@ -139,6 +141,7 @@ std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32
           [fractionBits] "I"(kFractionBits), [half] "I"(kHalf * kStride), [stride] "I"(kStride)
         : "r4", "r5", "r6", "r7", "cc", "memory");
 #undef RINGWAVE_DECIDE_ENTRY
+    // clang-format on
     return out;
 }
 
@@ -249,7 +252,9 @@ void fillChannel(double phase, std::uint8_t* out) {
 
 }  // namespace
 
-void computeWave(double phase, std::uint8_t wave[kPaletteSize]) { fillChannel<1>(phase, wave); }
+void computeWave(double phase, std::uint8_t wave[kPaletteSize]) {
+    fillChannel<1>(phase, wave);
+}
 
 void computePalette(double t, const EffectParams& params, SDL_Color palette[kPaletteSize]) {
     const double phaseRed = ((params.colourSpeed[0] * kPi) * t) * kPi;

@@ -245,9 +245,8 @@ int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t ma
         composeFrame(t + 1.0, params, ring, nextPixels.data(), kScreenWidth);
         const unsigned long long n = frame;
         int split = 0;
-        const bool halfSet =
-            display.palettised &&
-            paletteHalfSet(display, screen, pixels.data(), palette, nextPalette, &split);
+        const bool halfSet = display.palettised && paletteHalfSet(display, screen, pixels.data(),
+                                                                  palette, nextPalette, &split);
         // All rows rewritten is frame n + 1 whole, found as such on the next pass.
         const SDL_Color* oldPalette = display.palettised ? nextPalette : palette;
         RowSplit rows;
