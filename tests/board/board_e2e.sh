@@ -103,24 +103,19 @@ versatile-fb8 | versatile-drm16)
         fi
         fdtput -t x "$dtb" "$clcd" arm,primecell-periphid 00041111
         fdtput -t s "$dtb" "$panel_node" compatible panel-dpi
+        # The same 640 x 480 panel as the vexpress board's (scripts/board-image.sh makes it):
+        # its timings copied over.
         fdtput -c "$dtb" "$panel_node/panel-timing"
-        while read -r property value; do
-            fdtput -t u "$dtb" "$panel_node/panel-timing" "$property" "$value"
-        done <<'TIMING'
-clock-frequency 25175000
-hactive 640
-vactive 480
-hfront-porch 16
-hback-porch 48
-hsync-len 96
-vfront-porch 10
-vback-porch 33
-vsync-len 2
-TIMING
+        vga_timing=/bus@40000000/motherboard-bus@40000000/iofpga@7,00000000/i2c@16000
+        vga_timing=$vga_timing/dvi-transmitter@39/panel-timing
+        for property in $(fdtget -p "$image/board.dtb" "$vga_timing"); do
+            fdtput -t u "$dtb" "$panel_node/panel-timing" "$property" \
+                "$(fdtget -t u "$image/board.dtb" "$vga_timing" "$property")"
+        done
         load=$modules/amba-clcd.load panel="640 480" colours=palette
     else
         load=$modules/pl111_drm.load panel="800 600" colours=rgb565
-        fi
+    fi
     ;;
 *)
     echo "FAIL: unknown display path '$display'" >&2
