@@ -1,6 +1,6 @@
 # Cross build for the device's processor on Debian's glibc for armel: 32-bit ARM, ARMv5TE,
 # software floating point, Linux (cmake/arm-target.cmake). Uses Debian's arm-linux-gnueabi
-# cross compiler and the sysroot that scripts/arm-sysroot.sh builds (SDL 1.2 with fbcon and
+# cross compiler and the sysroot that toolchain/glibc-sysroot.sh builds (SDL 1.2 with fbcon and
 # dummy video, GoogleTest). The unit tests run on this build; the device's own build is on
 # uClibc-ng (cmake/arm-linux-uclibcgnueabi.cmake).
 #

@@ -1,8 +1,8 @@
 # Cross build for the device on its own C library, uClibc-ng: 32-bit ARM, ARMv5TE, software
 # floating point, Linux, static (cmake/arm-target.cmake). Uses the compiler wrappers and the C
-# library that scripts/uclibc-toolchain.sh builds (Debian's arm-linux-gnueabi gcc/g++ with
+# library that toolchain/uclibc-toolchain.sh builds (Debian's arm-linux-gnueabi gcc/g++ with
 # uClibc-ng's headers, start files and archives instead of glibc's), and the SDL 1.2 that
-# scripts/uclibc-sysroot.sh builds with them.
+# toolchain/uclibc-sysroot.sh builds with them.
 #
 #   cmake -S . -B build/arm-release -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-uclibcgnueabi.cmake \
 #         -DRINGWAVE_STATIC=ON
@@ -15,7 +15,7 @@ include("${CMAKE_CURRENT_LIST_DIR}/arm-target.cmake")
 # The C library the programs are linked with; tests/CMakeLists.txt reads it.
 set(RINGWAVE_TARGET_LIBC uclibc-ng)
 
-# Where scripts/uclibc-toolchain.sh and scripts/uclibc-sysroot.sh leave their (cached) results.
+# Where toolchain/uclibc-toolchain.sh and toolchain/uclibc-sysroot.sh leave their (cached) results.
 foreach(part TOOLCHAIN SYSROOT)
   string(TOLOWER ${part} name)
   if(NOT RINGWAVE_UCLIBC_${part})

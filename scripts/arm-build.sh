@@ -4,13 +4,13 @@
 # everything linked statically.
 #   scripts/arm-build.sh      ->  build/arm-release/ringwave, build/arm-release/ringwave-snapshot
 # Installs the cross compiler, uClibc-ng's source and qemu when missing (as root), builds the
-# uClibc-ng toolchain and its SDL once (scripts/uclibc-sysroot.sh; cached outside the clone),
+# uClibc-ng toolchain and its SDL once (toolchain/uclibc-sysroot.sh; cached outside the clone),
 # then the programs (cmake/arm-linux-uclibcgnueabi.cmake).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/arm-release
 "$root/scripts/deps.sh" arm
-"$root/scripts/uclibc-sysroot.sh"
+"$root/toolchain/uclibc-sysroot.sh"
 toolchain_file=$root/cmake/arm-linux-uclibcgnueabi.cmake
 # A folder configured with another toolchain (the earlier glibc device build) starts afresh.
 if [ -f "$build/CMakeCache.txt" ] &&

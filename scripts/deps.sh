@@ -2,17 +2,17 @@
 # Installs the Debian packages ringwave needs for the given purposes:
 #   deps.sh build   compiler, CMake and SDL 1.2 (enough to build and run the demo)
 #   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools, and
-#                   SDL 2, which sdl12-compat runs on (scripts/sdl12-compat.sh fetches it)
+#                   SDL 2, which sdl12-compat runs on (toolchain/sdl12-compat.sh fetches it)
 #   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools,
-#                   GoogleTest's sources (scripts/arm-sysroot.sh builds both for the target),
+#                   GoogleTest's sources (toolchain/glibc-sysroot.sh builds both for the target),
 #                   and uClibc-ng's source with the kernel headers it is built against
-#                   (scripts/uclibc-toolchain.sh), Python for the check of the board's
+#                   (toolchain/uclibc-toolchain.sh), Python for the check of the board's
 #                   per-frame breakdown
 #   deps.sh board   the emulated ARM test boards: qemu-system-arm, the device tree tools, cpio
-#                   (scripts/board-image.sh fetches Debian's kernel and busybox), and what
-#                   scripts/board-kernel.sh builds the versatilepb board's kernel from and with
+#                   (boards/debian-image.sh fetches Debian's kernel and busybox), and what
+#                   boards/versatile-kernel.sh builds the versatilepb board's kernel from and with
 #                   (Debian's linux-source-6.1, the ARM cross compiler, bc, bison, flex, perl)
-#   deps.sh profile the per-frame breakdown on the boards (scripts/board-frame-costs.sh): a
+#   deps.sh profile the per-frame breakdown on the boards (bench/board/frame-costs.sh): a
 #                   C compiler and GLib's headers for its qemu plugin, Debian's Python with
 #                   matplotlib for its tables and picture
 # Installs only what is missing. Without root it prints the apt-get line to run and fails.

@@ -3,7 +3,7 @@
 #   1. the Release build: unit tests and end-to-end tests of the shipped binaries, including
 #      ringwave in an X server (each such test starts its own Xvfb; no display is needed);
 #      the end-to-end and X server tests run on the classic SDL 1.2 library and again on
-#      sdl12-compat (scripts/sdl12-compat.sh), the SDL 1.2 current distributions ship;
+#      sdl12-compat (toolchain/sdl12-compat.sh), the SDL 1.2 current distributions ship;
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
 #      server tests);
 #   3. the device build on uClibc-ng (ARMv5TE, soft float, static; scripts/arm-build.sh, into
@@ -12,13 +12,13 @@
 #      device binary on emulated boards, one per display path (tests/board/board_e2e.sh):
 #      vexpress-a9 with Debian's kernel at 8 bits palettised, virt with a virtio GPU at 32
 #      bits (DRM), and the device's own processor, versatilepb, with a kernel built here
-#      (scripts/board-kernel.sh, in the background from the start, cached) at 8 bits
+#      (boards/versatile-kernel.sh, in the background from the start, cached) at 8 bits
 #      palettised and 16 bits (DRM): SDL's framebuffer console, the keyboard, the screen
 #      against the effect's frames; and
 #      the same processor on Debian's glibc for armel (build/arm), which runs the unit tests
 #      under qemu-arm (GoogleTest needs iostream, which libstdc++ has only on glibc);
 #   4. the ARM guest instruction counts of the effect against the straightforward one
-#      (scripts/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
+#      (bench/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
 #      printed, not asserted), and a short run of ringwave-bench cross-built (arm-bench.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,11 +30,11 @@ step() { printf '\n==> %s\n' "$*"; }
 # The versatilepb board's kernel takes about 9 minutes the first time: built meanwhile.
 mkdir -p "$root/build"
 kernel_log=$root/build/board-kernel.log
-"$root/scripts/board-kernel.sh" > "$kernel_log" 2>&1 &
+"$root/boards/versatile-kernel.sh" > "$kernel_log" 2>&1 &
 kernel_pid=$!
 
 step "Release build and tests, on classic SDL 1.2 and on sdl12-compat"
-sdl12_compat=$("$root/scripts/sdl12-compat.sh")
+sdl12_compat=$("$root/toolchain/sdl12-compat.sh")
 cmake -S "$root" -B "$root/build/test" -DCMAKE_BUILD_TYPE=Release \
       -DRINGWAVE_SDL12_COMPAT_DIR="$sdl12_compat" > /dev/null
 cmake --build "$root/build/test" -j "$jobs"
@@ -50,7 +50,7 @@ step "Device build on uClibc-ng (ARMv5TE, soft float, static): build/arm-release
 "$root/scripts/deps.sh" arm
 "$root/scripts/arm-build.sh"
 "$root/scripts/deps.sh" board
-board_image=$("$root/scripts/board-image.sh")
+board_image=$("$root/boards/debian-image.sh")
 wait "$kernel_pid" || { cat "$kernel_log" >&2; exit 1; }
 board_kernel=$(tail -n 1 "$kernel_log")
 cmake -S "$root" -B "$root/build/arm-release" -DRINGWAVE_HOST_BUILD="$root/build/test" \
@@ -58,16 +58,16 @@ cmake -S "$root" -B "$root/build/arm-release" -DRINGWAVE_HOST_BUILD="$root/build
 cmake --build "$root/build/arm-release" -j "$jobs"
 
 step "ARM cross build on glibc for armel (ARMv5TE, soft float, static), for the unit tests"
-"$root/scripts/arm-sysroot.sh"
+"$root/toolchain/glibc-sysroot.sh"
 cmake -S "$root" -B "$root/build/arm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabi.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON > /dev/null
 cmake --build "$root/build/arm" -j "$jobs"
 
 step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"
-"$root/scripts/arm-insn-counts.sh"
+"$root/bench/arm-insn-counts.sh"
 
 step "ringwave-bench cross-built, a short run under qemu-arm -cpu arm926 (reported only)"
-"$root/scripts/arm-bench.sh" --benchmark_min_time=0.01
+"$root/bench/arm-bench.sh" --benchmark_min_time=0.01
 
 # Last, so that the suite's closing summary ends the output.
 step "ARM tests under qemu-arm: the device build on uClibc-ng, then the unit tests on glibc"

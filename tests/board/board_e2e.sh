@@ -7,7 +7,7 @@
 #   virt-drm32       -M virt (Cortex-A15), Debian's armmp kernel: a virtio GPU under the DRM's
 #                    fbdev emulation, a 1280 x 800 XRGB8888 panel; a virtio keyboard
 #   versatile-fb8    -M versatilepb (ARM926EJ-S, the device's processor), the kernel of
-#                    scripts/board-kernel.sh: its PL110 under amba-clcd, 8-bit palettised
+#                    boards/versatile-kernel.sh: its PL110 under amba-clcd, 8-bit palettised
 #   versatile-drm16  the same board with the DRM driver pl111: an RGB565 panel
 # ringwave runs on SDL's framebuffer console driver as on the device, started by the
 # initramfs's /init (init.sh), which the host drives over the serial console; the qemu monitor
@@ -18,8 +18,8 @@
 #                PLUGIN SECONDS [WORDS]
 #   board_e2e.sh profile DISPLAY IMAGE KERNEL RINGWAVE VT_STATE FB_MODES SNAPSHOT FRAME_CHECK
 #                PLUGIN_SPEC SECONDS OUTDIR [WORDS]
-# IMAGE: the directory scripts/board-image.sh prints (Debian's kernel and busybox); KERNEL:
-# the one scripts/board-kernel.sh prints (needed by the versatile-* paths only; others take
+# IMAGE: the directory boards/debian-image.sh prints (Debian's kernel and busybox); KERNEL:
+# the one boards/versatile-kernel.sh prints (needed by the versatile-* paths only; others take
 # any word); RINGWAVE: the device binary (static, ARM); VT_STATE: tests/support/vt_state.c
 # built for the board; FB_MODES: the fb.modes file the project ships; SNAPSHOT and
 # FRAME_CHECK: the host's ringwave-snapshot and frame_check. Every wait is a poll with a bound.
@@ -103,7 +103,7 @@ versatile-fb8 | versatile-drm16)
         fi
         fdtput -t x "$dtb" "$clcd" arm,primecell-periphid 00041111
         fdtput -t s "$dtb" "$panel_node" compatible panel-dpi
-        # The same 640 x 480 panel as the vexpress board's (scripts/board-image.sh makes it):
+        # The same 640 x 480 panel as the vexpress board's (boards/debian-image.sh makes it):
         # its timings copied over.
         fdtput -c "$dtb" "$panel_node/panel-timing"
         vga_timing=/bus@40000000/motherboard-bus@40000000/iofpga@7,00000000/i2c@16000

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""The per-frame breakdown of scripts/frame_costs.py on the device binary's own link: two
+"""The per-frame breakdown of bench/board/frame_costs.py on the device binary's own link: two
 made-up boot profiles (a few blocks at the addresses binutils' nm gives for known functions),
 split into shares per frame, against sums worked out by hand.
   frame_costs_test.py RINGWAVE NM
@@ -11,7 +11,7 @@ import sys
 import tempfile
 
 here = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(here, "..", "..", "scripts"))
+sys.path.insert(0, os.path.join(here, "..", "..", "bench", "board"))
 import frame_costs  # noqa: E402
 
 ringwave, nm = sys.argv[1], sys.argv[2]

@@ -2,7 +2,7 @@
 # The device programs are linked with uClibc-ng and nothing of glibc: read from the linker's
 # map written beside each program (PROGRAM.map), and from the program's symbols.
 #   libc_link_check.sh TOOLCHAIN GLIBC_LIBDIR NM BUILD_DIR EXECUTABLE...
-# TOOLCHAIN: the uClibc-ng toolchain folder (scripts/uclibc-toolchain.sh); GLIBC_LIBDIR: where
+# TOOLCHAIN: the uClibc-ng toolchain folder (toolchain/uclibc-toolchain.sh); GLIBC_LIBDIR: where
 # the cross compiler keeps glibc's archives and start files (/usr/arm-linux-gnueabi/lib);
 # BUILD_DIR: the build tree, whose objects and archives are the program's own. Each program
 # is linked in its own folder, against which the map's relative names are resolved.

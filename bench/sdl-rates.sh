@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Frame rates of one ringwave binary on both SDL 1.2 libraries, side by side: the classic
-# library it was linked with and sdl12-compat (scripts/sdl12-compat.sh), each under SDL's
+# library it was linked with and sdl12-compat (toolchain/sdl12-compat.sh), each under SDL's
 # dummy video driver and in an X server (Xvfb, 640 x 480, 24 bits):
-#   scripts/sdl-rates.sh [RINGWAVE [SECONDS [ROUNDS]]]
+#   bench/sdl-rates.sh [RINGWAVE [SECONDS [ROUNDS]]]
 # RINGWAVE defaults to build/test/ringwave (the test command's Release build). Each run lasts
 # SECONDS (default 5) and is ended with SIGINT, as Ctrl-C would; the four kinds of run take
 # turns, ROUNDS times (default 3), so that a busy spell of the machine does not fall on one
@@ -16,7 +16,7 @@ ringwave=${1:-$root/build/test/ringwave}
 seconds=${2:-5}
 rounds=${3:-3}
 [ -x "$ringwave" ] || { echo "sdl-rates.sh: no ringwave at $ringwave" >&2; exit 1; }
-compat=$("$root/scripts/sdl12-compat.sh")
+compat=$("$root/toolchain/sdl12-compat.sh")
 work=$(mktemp -d)
 xvfb_pid=
 cleanup() {

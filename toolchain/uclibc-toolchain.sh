@@ -3,7 +3,7 @@
 # ARM EABI little-endian, ARMv5TE, software floating point, with libm and threads (native
 # POSIX threads with TLS), against the kernel headers of linux-libc-dev-armel-cross. Installed
 # with two compiler wrappers that run Debian's arm-linux-gnueabi gcc and g++ on it:
-#   scripts/uclibc-toolchain.sh [LINK]        (default LINK: build/uclibc-toolchain)
+#   toolchain/uclibc-toolchain.sh [LINK]        (default LINK: build/uclibc-toolchain)
 # The toolchain folder is cached under ${XDG_CACHE_HOME:-~/.cache}/ringwave/, named by a key of
 # this script and the versions of the packages it builds from; LINK is a symbolic link to it.
 # It is built in a scratch folder and renamed into place only when complete. About 11 minutes

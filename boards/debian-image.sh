@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The pieces of the emulated test boards with an ARMv7 processor (qemu-system-arm -M vexpress-a9
 # and -M virt) that do not come from this project, made ready and cached:
-#   scripts/board-image.sh          prints the directory that holds them
+#   boards/debian-image.sh          prints the directory that holds them
 # - vmlinuz: Debian's own kernel for ARMv7 boards (linux-image-*-armmp, armhf), unpacked only;
 #   its fbdev driver for the PL111 colour LCD controller (amba-clcd) is built in.
 # - modules/*.ko: its modules the boards load; modules/BOARD.load names those of one board in
@@ -24,7 +24,7 @@ if [ -f "$image/board.dtb" ]; then
     exit 0
 fi
 
-. "$(dirname "$0")/apt-retry.sh"  # apt_retry
+. "$(dirname "$0")/../scripts/lib/apt.sh"  # apt_retry
 
 # The newest armmp kernel package the archive has, found through its meta-package.
 kernel_package() {
@@ -33,7 +33,7 @@ kernel_package() {
 }
 if [ -z "$(kernel_package)" ] || ! apt-cache show busybox-static:armel > /dev/null 2>&1; then
     if [ "$(id -u)" != 0 ]; then
-        echo "board-image.sh: apt knows no armhf kernel or armel busybox; as root, run:" >&2
+        echo "debian-image.sh: apt knows no armhf kernel or armel busybox; as root, run:" >&2
         echo "  dpkg --add-architecture armhf && dpkg --add-architecture armel && apt-get update" >&2
         exit 1
     fi
@@ -42,7 +42,7 @@ if [ -z "$(kernel_package)" ] || ! apt-cache show busybox-static:armel > /dev/nu
     apt_retry apt-get update -q >&2
 fi
 kernel=$(kernel_package)
-[ -n "$kernel" ] || { echo "board-image.sh: no linux-image-*-armmp package found" >&2; exit 1; }
+[ -n "$kernel" ] || { echo "debian-image.sh: no linux-image-*-armmp package found" >&2; exit 1; }
 
 mkdir -p "$cache"
 work=$(mktemp -d "$cache/.board-work.XXXXXX")
@@ -64,7 +64,7 @@ load_order() {
     local name=$1 file dep
     file=$(find "$work/kernel/lib/modules" \( -name "$name.ko" -o -name "${name//_/-}.ko" \) |
            head -n 1)
-    [ -n "$file" ] || { echo "board-image.sh: no module $name in $kernel" >&2; return 1; }
+    [ -n "$file" ] || { echo "debian-image.sh: no module $name in $kernel" >&2; return 1; }
     for dep in $(tr '\0' '\n' < "$file" | sed -n 's/^depends=//p' | tr ',' ' '); do
         load_order "$dep"
     done

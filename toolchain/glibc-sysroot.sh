@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the sysroot for the ARM cross build (cmake/arm-linux-gnueabi.cmake):
-#   scripts/arm-sysroot.sh [SYSROOT]        (default: build/arm-sysroot)
-# - SDL 1.2, static, fbcon and dummy video only (scripts/sdl-build.sh), on Debian's glibc for
+#   toolchain/glibc-sysroot.sh [SYSROOT]        (default: build/arm-sysroot)
+# - SDL 1.2, static, fbcon and dummy video only (toolchain/sdl-build.sh), on Debian's glibc for
 #   armel: the C library of the unit test suite (the device's own is uClibc-ng:
-#   scripts/uclibc-sysroot.sh).
+#   toolchain/uclibc-sysroot.sh).
 # - GoogleTest, static, from the sources Debian's libgtest-dev ships in /usr/src/googletest.
 # The result is cached: it is rebuilt only when this script, sdl-build.sh or the toolchain file
 # change (with cmake/arm-target.cmake, which it includes).
@@ -16,7 +16,7 @@ host=arm-linux-gnueabi
 arm_flags="-march=armv5te -marm -mfloat-abi=soft"
 jobs=2
 
-key=$(cat "$0" "$root/scripts/sdl-build.sh" "$toolchain" "$root/cmake/arm-target.cmake" |
+key=$(cat "$0" "$root/toolchain/sdl-build.sh" "$toolchain" "$root/cmake/arm-target.cmake" |
       sha256sum | cut -d' ' -f1)
 stamp=$sysroot/.ringwave-sysroot
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
@@ -30,7 +30,7 @@ trap 'rm -rf "$work"' EXIT
 rm -rf "$sysroot"
 mkdir -p "$sysroot"
 
-"$root/scripts/sdl-build.sh" "$work" "$sysroot" "$host-gcc" "-O2 $arm_flags"
+"$root/toolchain/sdl-build.sh" "$work" "$sysroot" "$host-gcc" "-O2 $arm_flags"
 
 echo "-- GoogleTest for $host"
 cmake -S /usr/src/googletest -B "$work/gtest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \

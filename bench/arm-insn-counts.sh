@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Guest instruction counts of the effect on the device's CPU, the program's code beside the
 # straightforward reference:
-#   scripts/arm-insn-counts.sh [BUILD_DIR]        (default: build/arm-insn)
+#   bench/arm-insn-counts.sh [BUILD_DIR]        (default: build/arm-insn)
 # Cross-builds ringwave-insn-probe (static, ARMv5TE, soft float; cmake/arm-linux-gnueabi.cmake
-# and the sysroot of scripts/arm-sysroot.sh), builds qemu's example instruction-counting
+# and the sysroot of toolchain/glibc-sysroot.sh), builds qemu's example instruction-counting
 # plugin from Debian's qemu source package, and runs each workload under
 # qemu-arm -cpu arm926 with 0 and with N calls: the difference over N is the cost of one call.
 # Emulated instruction counts are exact and repeat run after run, unlike emulated time.
@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build/arm-insn}")
 "$root/scripts/deps.sh" arm
-"$root/scripts/arm-sysroot.sh"
+"$root/toolchain/glibc-sysroot.sh"
 
 # qemu's plugin API is tied to the emulator's version: build the plugin from the same release.
 plugin_dir=$build/qemu-plugin

@@ -2,9 +2,9 @@
 # Builds SDL 1.2 for the device from Debian's own source package (apt-get source libsdl1.2),
 # static, with the video drivers of an embedded device: framebuffer console (fbcon) and dummy.
 # No X11, no OpenGL, no audio, no joystick, no CD-ROM, no dynamic loading.
-#   scripts/sdl-build.sh WORK DESTDIR CC CFLAGS
+#   toolchain/sdl-build.sh WORK DESTDIR CC CFLAGS
 # WORK is an empty scratch folder; the library, headers and sdl.pc land in DESTDIR/usr.
-# Called by scripts/arm-sysroot.sh (glibc) and scripts/uclibc-sysroot.sh (uClibc-ng), whose
+# Called by toolchain/glibc-sysroot.sh (glibc) and toolchain/uclibc-sysroot.sh (uClibc-ng), whose
 # cache keys include this file. As root it adds a deb-src line for bookworm main when apt has
 # none, and runs apt-get update.
 set -euo pipefail
@@ -13,7 +13,7 @@ work=$1 destdir=$2 cc=$3 cflags=$4
 host=arm-linux-gnueabi
 jobs=2
 
-. "$(dirname "$0")/apt-retry.sh"  # apt_retry
+. "$(dirname "$0")/../scripts/lib/apt.sh"  # apt_retry
 
 # Debian's source index for libsdl1.2: needs a deb-src entry for bookworm main. An existing
 # deb-src entry may only need an apt-get update; otherwise this script adds its own.

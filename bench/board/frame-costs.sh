@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Where each frame goes on the emulated boards, per display path, for two builds of ringwave:
-#   scripts/board-frame-costs.sh [--before REV] [--after REV] [--paths PATH,...] [--out DIR]
+#   bench/board/frame-costs.sh [--before REV] [--after REV] [--paths PATH,...] [--out DIR]
 #                                [--png FILE] [--again]
 # REV: any git revision of this repository (default: before 8a741ab, the frame loop with the
 # palette first everywhere; after HEAD). PATH: display paths (below; default all). DIR: where
@@ -13,14 +13,14 @@
 # -icount shift=0 twice per build, ringwave running 1 and 3 seconds of the board's time, with
 # a qemu plugin built from Debian's qemu source (bench/board/block_profile.c) that counts the
 # instructions of every translated block; the board's /proc/kallsyms names the kernel's.
-# scripts/frame_costs.py takes the difference of the two boots block by block, maps user
+# bench/board/frame_costs.py takes the difference of the two boots block by block, maps user
 # blocks to the static binary's functions (only blocks whose bytes are ringwave's), its linker
 # map to the program, SDL, the C library and libgcc, charges the memory copies SDL's
 # conversion calls to the conversion, and divides by the difference in frames (calls of
 # SDL_SetColors). Run by hand (about two minutes a path and build); the counts are exact and
 # repeat, so the tables can be compared across machines.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 before=8a741ab
 after=HEAD
 out=$root/build/frame-costs
@@ -49,7 +49,7 @@ path_display() {
     case "$1" in
     vexpress-fb8 | vexpress-fb8-hw) echo vexpress-fb8 ;;
     versatile-fb8 | versatile-drm16 | virt-drm32) echo "$1" ;;
-    *) echo "board-frame-costs.sh: unknown display path $1 (known: $all_paths)" >&2; exit 2 ;;
+    *) echo "frame-costs.sh: unknown display path $1 (known: $all_paths)" >&2; exit 2 ;;
     esac
 }
 path_words() {
@@ -71,14 +71,14 @@ IFS=, read -r -a path_list <<< "$paths"
 for path in "${path_list[@]}"; do path_display "$path" > /dev/null; done
 
 "$root/scripts/deps.sh" arm board profile
-image=$("$root/scripts/board-image.sh")
+image=$("$root/boards/debian-image.sh")
 # The versatilepb board's kernel, built once and cached (about 9 minutes the first time).
 kernel=-
-case ",$paths," in *,versatile-*) kernel=$("$root/scripts/board-kernel.sh") ;; esac
+case ",$paths," in *,versatile-*) kernel=$("$root/boards/versatile-kernel.sh") ;; esac
 mkdir -p "$out"
 
 # The board's own pieces from this tree: /init's helper vt_state, built for the device.
-"$root/scripts/uclibc-sysroot.sh" > /dev/null
+"$root/toolchain/uclibc-sysroot.sh" > /dev/null
 harness=$out/harness
 cmake -S "$root" -B "$harness" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-uclibcgnueabi.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON -DRINGWAVE_BOARD_IMAGE="$image" \
@@ -97,10 +97,10 @@ if [ ! -f "$plugin" ] || [ "$(cat "$plugin_dir/key" 2>/dev/null)" != "$plugin_ke
     mkdir -p "$plugin_dir/src"
     (
         cd "$plugin_dir/src"
-        . "$root/scripts/apt-retry.sh"  # apt_retry
+        . "$root/scripts/lib/apt.sh"  # apt_retry
         apt-cache showsrc qemu 2>/dev/null | grep -q '^Package: qemu$' || {
-            echo "board-frame-costs.sh: apt knows no qemu source package: needs a deb-src" \
-                 "entry for bookworm main (scripts/sdl-build.sh adds one as root) and" \
+            echo "frame-costs.sh: apt knows no qemu source package: needs a deb-src" \
+                 "entry for bookworm main (toolchain/sdl-build.sh adds one as root) and" \
                  "apt-get update" >&2
             exit 1
         }
@@ -136,7 +136,7 @@ build_revision() {
 # One boot of DISPLAY with the profile of a run of SECONDS: into DIR (profile, kallsyms, rate).
 profile_boot() {
     local display=$1 binary=$2 seconds=$3 dir=$4 words=$5 callees
-    callees=$("$python" "$root/scripts/frame_costs.py" callees "$binary" | tr ' ' ',')
+    callees=$("$python" "$root/bench/board/frame_costs.py" callees "$binary" | tr ' ' ',')
     rm -rf "$dir"
     mkdir -p "$dir"
     # shellcheck disable=SC2086  # the words, split
@@ -164,14 +164,14 @@ for build in before after; do
             profile_boot "$display" "$binary" "$short" "$run/short" "$words"
             profile_boot "$display" "$binary" "$long" "$run/long" "$words"
         fi
-        "$python" "$root/scripts/frame_costs.py" split "$binary" "$run/short" "$run/long" \
+        "$python" "$root/bench/board/frame_costs.py" split "$binary" "$run/short" "$run/long" \
             "$run/$build.json" --path "$path" --build "$build" --revision "$rev" \
             --display "$(path_screen "$path")"
         results+=("$run/$build.json")
     done
 done
 mkdir -p "$(dirname "$png")"
-"$python" "$root/scripts/frame_costs.py" report "$out/frame-costs.md" "$png" "${results[@]}"
+"$python" "$root/bench/board/frame_costs.py" report "$out/frame-costs.md" "$png" "${results[@]}"
 echo
 cat "$out/frame-costs.md"
 echo

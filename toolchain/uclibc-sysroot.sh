@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# SDL 1.2 for the device's C library: static, fbcon and dummy video only (scripts/sdl-build.sh),
-# compiled with the uClibc-ng wrappers of scripts/uclibc-toolchain.sh (which it runs first):
-#   scripts/uclibc-sysroot.sh [LINK]        (default LINK: build/uclibc-sysroot)
+# SDL 1.2 for the device's C library: static, fbcon and dummy video only (toolchain/sdl-build.sh),
+# compiled with the uClibc-ng wrappers of toolchain/uclibc-toolchain.sh (which it runs first):
+#   toolchain/uclibc-sysroot.sh [LINK]        (default LINK: build/uclibc-sysroot)
 # Cached under ${XDG_CACHE_HOME:-~/.cache}/ringwave/, named by a key of this script,
 # sdl-build.sh and the toolchain's own key; LINK is a symbolic link to it. Built in a scratch
 # folder and renamed into place only when complete. About two minutes the first time.
@@ -10,11 +10,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # The link itself is replaced, not what it points to.
 link=${1:-$root/build/uclibc-sysroot}
 link=$(realpath -m "$(dirname "$link")")/$(basename "$link")
-"$root/scripts/uclibc-toolchain.sh"
+"$root/toolchain/uclibc-toolchain.sh"
 toolchain=$(readlink -f "$root/build/uclibc-toolchain")
 arm_flags="-march=armv5te -marm -mfloat-abi=soft"
 
-key=$( { cat "$0" "$root/scripts/sdl-build.sh"; echo "${toolchain##*/}"; } | sha256sum | cut -c1-16)
+key=$( { cat "$0" "$root/toolchain/sdl-build.sh"; echo "${toolchain##*/}"; } | sha256sum | cut -c1-16)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
 sysroot=$cache/uclibc-sdl-$key
 
@@ -34,7 +34,7 @@ work=$(mktemp -d "$cache/.uclibc-sdl-work.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/src" "$work/sysroot"
 start=$(date +%s)
-"$root/scripts/sdl-build.sh" "$work/src" "$work/sysroot" \
+"$root/toolchain/sdl-build.sh" "$work/src" "$work/sysroot" \
     "$toolchain/bin/arm-linux-uclibcgnueabi-gcc" "-O2 $arm_flags"
 [ -f "$work/sysroot/usr/lib/libSDL.a" ] || { echo "uclibc-sysroot.sh: no libSDL.a" >&2; exit 1; }
 

@@ -1,25 +1,25 @@
 #!/usr/bin/env bash
 # Guest instructions per frame of the device binary on the emulated board, the whole system
 # counted (kernel, SDL, the framebuffer driver, the program):
-#   scripts/board-insn-counts.sh [RINGWAVE [DISPLAY]]
+#   bench/board/insn-counts.sh [RINGWAVE [DISPLAY]]
 # (defaults: build/arm-release/ringwave, the display path vexpress-fb8; the others are
 # virt-drm32, versatile-fb8 and versatile-drm16, see tests/board/board_e2e.sh).
 # Boots the board (tests/board) under -icount shift=0, where the board's clock advances one
 # nanosecond per guest instruction, with qemu's instruction-counting plugin (built by
-# scripts/arm-insn-counts.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
+# bench/arm-insn-counts.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
 # the board's time. The difference of the two boots' counts over the difference of their
 # frames (rate times seconds) is the cost of one frame; 10^9 over the rate gives the same
 # when the processor never idles. Reported, never asserted. Needs the device build
 # (build/arm-release, uClibc-ng) and the host build (build/test) that scripts/test.sh makes.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 ringwave=$(realpath "${1:-$root/build/arm-release/ringwave}")
 display=${2:-vexpress-fb8}
 plugin=$root/build/arm-insn/qemu-plugin/libinsn.so
-[ -f "$plugin" ] || "$root/scripts/arm-insn-counts.sh" > /dev/null
-image=$("$root/scripts/board-image.sh")
+[ -f "$plugin" ] || "$root/bench/arm-insn-counts.sh" > /dev/null
+image=$("$root/boards/debian-image.sh")
 kernel=-
-case "$display" in versatile-*) kernel=$("$root/scripts/board-kernel.sh") ;; esac
+case "$display" in versatile-*) kernel=$("$root/boards/versatile-kernel.sh") ;; esac
 vt_state=$root/build/arm-release/tests/vt_state
 [ -x "$vt_state" ] || cmake --build "$root/build/arm-release" --target vt_state > /dev/null
 

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # ringwave-bench cross-built for the device and run under qemu-arm -cpu arm926:
-#   scripts/arm-bench.sh [GOOGLE BENCHMARK OPTIONS...]     (e.g. --benchmark_min_time=0.1)
+#   bench/arm-bench.sh [GOOGLE BENCHMARK OPTIONS...]     (e.g. --benchmark_min_time=0.1)
 # Google Benchmark for ARM is built once from Debian's own source package (apt-get source
 # benchmark) into build/arm-bench/benchmark; ringwave-bench then links it statically with the
-# SDL of scripts/arm-sysroot.sh and draws its whole frames into SDL's dummy driver. Emulated
+# SDL of toolchain/glibc-sysroot.sh and draws its whole frames into SDL's dummy driver. Emulated
 # time says little about the device (qemu's cost per instruction is not the processor's):
-# scripts/arm-insn-counts.sh gives the repeatable measure.
+# bench/arm-insn-counts.sh gives the repeatable measure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/arm-bench
 "$root/scripts/deps.sh" arm
-"$root/scripts/arm-sysroot.sh"
+"$root/toolchain/glibc-sysroot.sh"
 toolchain=$root/cmake/arm-linux-gnueabi.cmake
 prefix=$build/benchmark
 key=$(cat "$0" "$toolchain" | sha256sum | cut -d' ' -f1)

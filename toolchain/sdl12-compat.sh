@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # sdl12-compat, the SDL 1.2 library that current distributions ship (the SDL 1.2 interface
 # on top of SDL 2), made ready beside the classic library without installing it:
-#   scripts/sdl12-compat.sh          prints the directory that holds its libSDL-1.2.so.0
+#   toolchain/sdl12-compat.sh          prints the directory that holds its libSDL-1.2.so.0
 # A program built against SDL 1.2 runs on it unchanged with LD_LIBRARY_PATH set to that
 # directory. Debian 12's libsdl1.2-compat is fetched with apt-get download and unpacked only
 # (dpkg-deb -x); the SDL 2 library it loads, libsdl2-2.0-0, is an ordinary installed package
@@ -13,7 +13,7 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
 package=libsdl1.2-compat
 arch=$(dpkg --print-architecture)
 
-. "$(dirname "$0")/apt-retry.sh"  # apt_retry
+. "$(dirname "$0")/../scripts/lib/apt.sh"  # apt_retry
 
 version() {
     apt-cache policy "$package:$arch" 2>/dev/null | awk '$1 == "Candidate:" { print $2 }'

@@ -2,7 +2,7 @@
 # The kernel of the emulated board with the device's own processor (qemu-system-arm -M
 # versatilepb, ARM926EJ-S, ARMv5TE), built from Debian's linux-source-6.1 with Debian's
 # arm-linux-gnueabi cross compiler, made ready and cached:
-#   scripts/board-kernel.sh          prints the directory that holds it
+#   boards/versatile-kernel.sh          prints the directory that holds it
 # - zImage: versatile_defconfig trimmed to what the board tests use (see the fragment below):
 #   both display drivers of the board's PL110/PL111 colour LCD controller as modules, so that
 #   each boot loads one of them: the DRM driver pl111 (a 16-bit panel through the DRM's fbdev
@@ -25,7 +25,7 @@ tarball=/usr/src/linux-source-6.1.tar.xz
 packages="linux-source-6.1 gcc-arm-linux-gnueabi bison flex bc"
 # shellcheck disable=SC2086  # the package names, split
 versions=$(dpkg-query -W -f='${Package} ${Version}\n' $packages) ||
-    { echo "board-kernel.sh: needs $packages (scripts/deps.sh board)" >&2; exit 1; }
+    { echo "versatile-kernel.sh: needs $packages (scripts/deps.sh board)" >&2; exit 1; }
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
 key=$( { cat "$0"; echo "$versions"; "${cross}gcc" --version | head -1; } | sha256sum | cut -c1-16)
 kernel=$cache/versatile-kernel-$key
@@ -127,7 +127,7 @@ load_order() {
     local name=$1 file dep
     file=$out/modules/$name.ko
     [ -f "$file" ] || file=$out/modules/${name//_/-}.ko
-    [ -f "$file" ] || { echo "board-kernel.sh: no module $name" >&2; return 1; }
+    [ -f "$file" ] || { echo "versatile-kernel.sh: no module $name" >&2; return 1; }
     for dep in $(tr '\0' '\n' < "$file" | sed -n 's/^depends=//p' | tr ',' ' '); do
         load_order "$dep"
     done
