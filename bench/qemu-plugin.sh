@@ -35,6 +35,7 @@ if cache_begin "$sources" include/qemu-plugin.h; then
     cp "$(dirname "$(find "$cache_work/download" -path '*/tests/plugin/insn.c')")"/*.c \
         "$cache_work/out/tests/plugin/"
     cache_commit "$cache_work/out" "$sources"
+    rm -rf "$cache_work"  # the download; the plugin's own scratch folder comes next
 fi
 
 case "$source_file" in /*) ;; *) source_file=$sources/$source_file ;; esac
