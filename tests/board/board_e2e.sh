@@ -1,14 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end checks of the device binary on an emulated ARM board with a framebuffer and a
-# keyboard, on one of the displays devices have (DISPLAY, the display path):
-#   vexpress-fb8     qemu-system-arm -M vexpress-a9 (Cortex-A9), Debian's armmp kernel: the
-#                    PL111 colour LCD controller under the fbdev driver amba-clcd, switched to
-#                    320 x 200 with 8-bit palette entries; the PL050 keyboard
-#   virt-drm32       -M virt (Cortex-A15), Debian's armmp kernel: a virtio GPU under the DRM's
-#                    fbdev emulation, a 1280 x 800 XRGB8888 panel; a virtio keyboard
-#   versatile-fb8    -M versatilepb (ARM926EJ-S, the device's processor), the kernel of
-#                    boards/versatile-kernel.sh: its PL110 under amba-clcd, 8-bit palettised
-#   versatile-drm16  the same board with the DRM driver pl111: an RGB565 panel
+# keyboard, on one of the displays devices have (DISPLAY, a display path of
+# boards/display-paths.sh: vexpress-fb8, virt-drm32, versatile-fb8, versatile-drm16).
 # ringwave runs on SDL's framebuffer console driver as on the device, started by the
 # initramfs's /init (init.sh), which the host drives over the serial console; the qemu monitor
 # (QMP) presses keys and dumps the screen. On a DRM panel, which cannot switch to 320 x 200,
@@ -22,7 +15,8 @@
 # the one boards/versatile-kernel.sh prints (needed by the versatile-* paths only; others take
 # any word); RINGWAVE: the device binary (static, ARM); VT_STATE: tests/support/vt_state.c
 # built for the board; FB_MODES: the fb.modes file the project ships; SNAPSHOT and
-# FRAME_CHECK: the host's ringwave-snapshot and frame_check. Every wait is a poll with a bound.
+# FRAME_CHECK: the host's ringwave-snapshot and frame_check. The cases are at the end, each a
+# few of the steps of lib.sh.
 set -u
 case_name=$1
 display=$2
@@ -36,365 +30,26 @@ frame_check=$9
 shift 9
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-qemu_pid=
-reader_pid=
 
-. "$here/../e2e/report_checks.sh"
+. "$here/lib.sh"
+. "$here/../../boards/display-paths.sh"  # display_path_board
+trap board_cleanup EXIT
+display_path_board "$display" "$image" "$kernel" "$work/fdt" 2> "$work/board.err" ||
+    { echo "FAIL: $(cat "$work/board.err")" >&2; exit 1; }
 
-# RINGWAVE_BOARD_KEEP=DIR keeps the run's files (screen dumps, serial log) in DIR/PATH.CASE.
-cleanup() {
-    local keep=${RINGWAVE_BOARD_KEEP:+$RINGWAVE_BOARD_KEEP/$display.$case_name}
-    [ -n "$keep" ] && mkdir -p "$keep" && cp -r "$work/." "$keep/"
-    [ -n "$qemu_pid" ] && kill -KILL "$qemu_pid" 2>/dev/null && wait "$qemu_pid" 2>/dev/null
-    [ -n "$reader_pid" ] && kill "$reader_pid" 2>/dev/null && wait "$reader_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# fail from report_checks.sh, with the board's serial output.
-board_fail() {
-    [ -f "$work/serial.log" ] && tail -n 40 "$work/serial.log" | sed 's/^/  serial: /' >&2
-    fail "$@"
-}
-
-poll() {
-    local tries=$1; shift
-    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-
-# Each display path: the board (qemu's machine and devices), its kernel, device tree and
-# modules (a .load file: the modules in load order), the size of the text console's screen,
-# and how the screen shows colours (frame_check's display names).
-fdt_dir=$work/fdt
-case "$display" in
-vexpress-fb8)
-    machine=(-M vexpress-a9 -m 256)
-    kernel_file=$image/vmlinuz dtb=$image/board.dtb
-    modules=$image/modules load=$image/modules/vexpress.load
-    panel="640 480" colours=palette
-    ;;
-virt-drm32)
-    # The board's own device tree, from qemu; virtio devices modern, not legacy.
-    machine=(-M virt -m 256 -global virtio-mmio.force-legacy=false
-             -device virtio-gpu-device -device virtio-keyboard-device)
-    kernel_file=$image/vmlinuz dtb=
-    modules=$image/modules load=$image/modules/virt.load
-    panel="1280 800" colours=xrgb8888
-    ;;
-versatile-fb8 | versatile-drm16)
-    machine=(-M versatilepb -m 128)
-    kernel_file=$kernel/zImage dtb=$fdt_dir/versatile-pb.dtb
-    modules=$kernel/modules
-    [ -f "$kernel_file" ] || { echo "FAIL: no versatilepb kernel in '$kernel'" >&2; exit 1; }
-    mkdir -p "$fdt_dir"
-    cp "$kernel/versatile-pb.dtb" "$dtb"
-    if [ "$display" = versatile-fb8 ]; then
-        # amba-clcd drives only a "panel-dpi" panel with its timings (the tree names the
-        # board's own panel detection there: made a 640 x 480 panel with 60 Hz VGA timings,
-        # the text console's size) and takes the 8-bit palettised modes only from a PL111
-        # (the tree's peripheral id, read from qemu's controller, says PL110).
-        clcd=/amba/display@10120000
-        panel_node=/amba/fpga/sysreg@0/display@0
-        if [ "$(fdtget "$dtb" "$panel_node" compatible 2>/dev/null)" != arm,versatile-tft-panel ] ||
-                ! fdtget "$dtb" "$clcd" reg > /dev/null 2>&1; then
-            echo "FAIL: no LCD controller or panel in the versatilepb device tree" >&2
-            exit 1
-        fi
-        fdtput -t x "$dtb" "$clcd" arm,primecell-periphid 00041111
-        fdtput -t s "$dtb" "$panel_node" compatible panel-dpi
-        # The same 640 x 480 panel as the vexpress board's (boards/debian-image.sh makes it):
-        # its timings copied over.
-        fdtput -c "$dtb" "$panel_node/panel-timing"
-        vga_timing=/bus@40000000/motherboard-bus@40000000/iofpga@7,00000000/i2c@16000
-        vga_timing=$vga_timing/dvi-transmitter@39/panel-timing
-        for property in $(fdtget -p "$image/board.dtb" "$vga_timing"); do
-            fdtput -t u "$dtb" "$panel_node/panel-timing" "$property" \
-                "$(fdtget -t u "$image/board.dtb" "$vga_timing" "$property")"
-        done
-        load=$modules/amba-clcd.load panel="640 480" colours=palette
-    else
-        load=$modules/pl111_drm.load panel="800 600" colours=rgb565
-    fi
-    ;;
-*)
-    echo "FAIL: unknown display path '$display'" >&2
-    exit 1
-    ;;
-esac
-
-# The pinned wall clock of the board: the seed is this second, or one of the next few (boot).
-board_clock=2026-01-01T00:00:00
-
-# The initramfs: busybox, /init, the device binary and what a device would have besides
-# (/etc/fb.modes, the modules of the display path, named in load order in /lib/modules/load).
-make_initramfs() {
-    local root=$work/root
-    mkdir -p "$root"/{bin,dev,etc,lib/modules,proc,sys,tmp}
-    cp "$image/busybox" "$root/bin/busybox"
-    for applet in sh mount insmod cat chgrp chmod chvt cut date env grep kill openvt reboot rm \
-                  sed seq sleep su; do
-        ln -s busybox "$root/bin/$applet"
-    done
-    cp "$here/init.sh" "$root/init"
-    cp "$ringwave" "$root/bin/ringwave"
-    cp "$vt_state" "$root/bin/vt_state"
-    chmod 755 "$root/init" "$root/bin/ringwave" "$root/bin/vt_state"
-    cp "$fb_modes" "$root/etc/fb.modes"
-    printf 'root:x:0:0::/:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\n' > "$root/etc/passwd"
-    printf 'root:x:0:\nvideo:x:44:user\nuser:x:1000:\n' > "$root/etc/group"
-    local module
-    while read -r module; do
-        cp "$modules/$module" "$root/lib/modules/" || fail "no module $module"
-    done < "$load"
-    cp "$load" "$root/lib/modules/load"
-    (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz" ||
-        fail "cannot make the initramfs"
-}
-
-# Boots the board; the serial console and the monitor are pipes (qemu opens NAME.in and
-# NAME.out), the serial output is copied to serial.log.
-boot() {
-    make_initramfs
-    mkfifo "$work/con.in" "$work/con.out" "$work/qmp.in" "$work/qmp.out"
-    # Read-write opens of the pipes never block, whoever comes first.
-    exec {con_in}<>"$work/con.in" {qmp_in}<>"$work/qmp.in" {qmp_out}<>"$work/qmp.out"
-    cat 0<>"$work/con.out" > "$work/serial.log" &
-    reader_pid=$!
-    QEMU_AUDIO_DRV=none qemu-system-arm "${machine[@]}" -nodefaults -display none \
-        -kernel "$kernel_file" ${dtb:+-dtb "$dtb"} -initrd "$work/initramfs.gz" \
-        -append "console=ttyAMA0 quiet" -no-reboot -rtc base=$board_clock \
-        -chardev pipe,id=con,path="$work/con" -serial chardev:con \
-        -chardev pipe,id=qmp,path="$work/qmp" -mon chardev=qmp,mode=control \
-        "${qemu_extra[@]}" > "$work/qemu.log" 2>&1 &
-    qemu_pid=$!
-    qmp_reply > /dev/null || board_fail "no QMP greeting"
-    qmp '{"execute":"qmp_capabilities"}' > /dev/null
-    poll 900 grep -q '^@init ready' "$work/serial.log" || board_fail "the board did not boot"
-    initial_vt=$(sed -n 's/^@init ready //p' "$work/serial.log" | tr -d '\r')
-}
-qemu_extra=()
-qemu_gone() { ! kill -0 "$qemu_pid" 2>/dev/null; }
-
-# The next reply of the monitor (events skipped), within 30 s.
-qmp_reply() {
-    local line
-    while IFS= read -r -t 30 line <&"$qmp_out"; do
-        case "$line" in *'"event"'*) continue ;; esac
-        printf '%s\n' "$line"
-        return 0
-    done
-    return 1
-}
-qmp() {
-    printf '%s\n' "$1" >&"$qmp_in"
-    local reply
-    reply=$(qmp_reply) || board_fail "no reply from the monitor to $1"
-    case "$reply" in *'"error"'*) board_fail "monitor: $1: $reply" ;; esac
-    printf '%s\n' "$reply"
-}
-
-# Runs one /init command and waits for its end (up to $2 tenths of a second, default 30 s);
-# its answer lines, without the "@SEQ " prefix, are in $work/answer.
-seq_no=0
-guest() {
-    local command=$1 tries=${2:-300}
-    seq_no=$((seq_no + 1))
-    printf '%s %s\n' "$seq_no" "$command" >&"$con_in"
-    poll "$tries" grep -q "^@$seq_no done" "$work/serial.log" ||
-        board_fail "the board did not finish '$command'"
-    tr -d '\r' < "$work/serial.log" | sed -n "s/^@$seq_no //p" | grep -v '^done$' \
-        > "$work/answer"
-}
-answer() { sed -n "s/^$1 //p" "$work/answer"; }
-
-# Saves the screen as a PPM file, the board paused meanwhile: qemu reads the framebuffer into
-# its display row by row, and a busy host can stop that reading for longer than the board takes
-# for a frame or two, so the rows of a dump taken while the board runs can come from frames
-# in any order. Paused, the dump is the framebuffer at one instant.
-screendump() {
-    rm -f "$1"
-    qmp '{"execute":"stop"}' > /dev/null
-    qmp "{\"execute\":\"screendump\",\"arguments\":{\"filename\":\"$1\"}}" > /dev/null
-    qmp '{"execute":"cont"}' > /dev/null
-}
-# Width and height of a PPM file, "W H".
-ppm_size() { head -c 20 "$1" | sed -n 2p; }
-shows_mode() {
-    screendump "$work/probe.ppm"
-    [ "$(ppm_size "$work/probe.ppm")" = "$1" ]
-}
-# ringwave's picture is on the screen: 320 x 200 (the LCD controller switched to it) or in
-# the middle of a larger panel, black around it, and not all one colour.
-shows_picture() {
-    screendump "$work/probe.ppm"
-    "$frame_check" picture "$work/probe.ppm" 2> /dev/null
-}
-# The text console is back: the screen is the panel's size again, and no picture.
-shows_console() {
-    shows_mode "$panel" && ! "$frame_check" picture "$work/probe.ppm" 2> /dev/null
-}
-
-press_key() {
-    qmp '{"execute":"send-key","arguments":{"keys":[{"type":"qcode","data":"spc"}]}}' \
-        > /dev/null
-}
-
-# Starts ringwave with the environment and words given (start's arguments) and waits for its
-# picture to show: only then has SDL taken the keyboard (a key pressed before is lost).
-start_run() {
-    guest "start $*"
-    seed=$(answer seed | cut -d' ' -f1)
-    started=$(answer seed | cut -d' ' -f3)
-    poll 600 shows_picture || board_fail "ringwave's picture never showed"
-}
-
-# While ringwave runs: its terminal is in graphics mode, its keyboard in medium-raw mode.
-check_vt_taken() {
-    guest state
-    local vt; vt=$(answer vt)
-    case "$vt" in
-    *graphics\ mediumraw*) ;;
-    *) board_fail "ringwave's terminal is not in graphics and medium-raw mode: $vt" ;;
-    esac
-}
-
-# Waits for ringwave's end; leaves its output in $work/out and $work/err, its status in
-# $status, and checks that the console is given back: the terminals as before the run (or as
-# $given_back says), and the text console on the screen (the panel's size, no picture).
-wait_run() {
-    guest wait 600
-    status=$(answer status | cut -d' ' -f1)
-    ended=$(answer status | cut -d' ' -f3)
-    answer out > "$work/out"
-    answer err > "$work/err"
-    local vt; vt=$(answer vt)
-    [ "$vt" = "${given_back:-$initial_vt}" ] ||
-        board_fail "the console was not given back: '$vt', not '${given_back:-$initial_vt}'"
-    poll 50 shows_console || board_fail "the text console did not come back ($panel)"
-}
-
-# A completed run: status 0, nothing on standard error, the report with a positive rate.
-check_completed_run() {
-    [ "$status" = 0 ] || fail "exit status $status"
-    [ ! -s "$work/err" ] || fail "unexpected stderr"
-    rate=$(check_report_lines) || exit 1
-    awk -v r="$rate" 'BEGIN { exit !(r + 0 > 0) }' || fail "rate not positive: $rate"
-}
-
-# Frames the run can have drawn: its rate times its whole time on the board's clock.
-most_frames() {
-    awk -v r="$rate" -v a="$started" -v b="$ended" 'BEGIN { printf "%d", r * (b - a) + 2 }'
-}
-
-# The dump is a frame of the run: of its seed (the second /init read, or the next), every
-# pixel of it (no pointer drawn over it), in the middle of the panel, black around it.
-check_shows_frame() {
-    local dump=$1 most found
-    most=$(most_frames)
-    found=$(timeout 120 "$frame_check" device "$seed" "$most" "$dump" "$colours" ||
-            timeout 120 "$frame_check" device $((seed + 1)) "$most" "$dump" "$colours") ||
-        fail "no frame of seed $seed or $((seed + 1)) up to $most is on the screen"
-    echo "screen: frame $found"
-}
-
-# True when frame_check finds no frame of the seed in the image (status 1, not 2: an error).
-finds_none() {
-    timeout 120 "$frame_check" device "$1" "$(most_frames)" "$2" "$colours" > /dev/null 2>&1
-    [ $? = 1 ]
-}
-
-# The search tells pictures apart: the dump with one pixel changed, a frame of another run,
-# the dump under the second before the run's (a seed it cannot have), and the picture one
-# pixel off the panel's middle are all refused.
-check_comparison_rejects() {
-    local dump=$1 offset byte width height header
-    read -r width height < <(ppm_size "$dump")
-    header=$(head -n 3 "$dump" | wc -c)
-    # The pixel in the middle of the picture, each channel's top bit flipped.
-    cp "$dump" "$work/wrong-pixel.ppm"
-    local row=$((height / 2)) column=$((width / 2))
-    offset=$((header + (row * width + column) * 3))
-    for byte in $(od -An -tu1 -j "$offset" -N 3 "$dump"); do
-        printf "\\$(printf %03o $((byte ^ 0x80)))"
-    done | dd of="$work/wrong-pixel.ppm" bs=1 seek="$offset" conv=notrunc status=none
-    cmp -s "$dump" "$work/wrong-pixel.ppm" && fail "the pixel was not changed"
-    for candidate in "$seed" $((seed + 1)); do
-        finds_none "$candidate" "$work/wrong-pixel.ppm" ||
-            fail "a dump with a wrong pixel matches seed $candidate"
-    done
-    "$snapshot" $((seed + 1000)) 100 "$work/other.bmp" || fail "ringwave-snapshot failed"
-    convert -size "${width}x$height" xc:black "$work/other.bmp" -gravity center -composite \
-        -depth 8 "$work/other.ppm" || fail "convert failed"
-    for candidate in "$seed" $((seed + 1)); do
-        finds_none "$candidate" "$work/other.ppm" ||
-            fail "a frame of another run matches seed $candidate"
-    done
-    finds_none $((seed - 1)) "$dump" || fail "the dump also matches seed $((seed - 1))"
-    convert "$dump" -roll +1+0 -depth 8 "$work/moved.ppm" || fail "convert failed"
-    for candidate in "$seed" $((seed + 1)); do
-        finds_none "$candidate" "$work/moved.ppm" ||
-            fail "the picture one pixel to the right matches seed $candidate"
-    done
-    echo "refused: a wrong pixel, a frame of another run, another seed, the picture moved"
-}
-
-# One run shown on the board: started with the environment and words given, a dump taken, and
-# ended by a key press (end=key) or SIGTERM from /init (end=term).
-run_shown() {
-    local end=$1; shift
-    start_run "$@"
-    sleep 1  # frames, not the screen SDL cleared when it set the mode
-    screendump "$work/screen.ppm"
-    check_vt_taken
-    if [ "$end" = key ]; then press_key; else guest term; fi
-    wait_run
-    check_completed_run
-    echo "run '$*' ended by $end: rate $rate frames/sec"
-    check_shows_frame "$work/screen.ppm"
-}
-
-# A run that fails at start-up: status 1, the progress line, one line on standard error that
-# matches $1, and the console given back.
-run_failing() {
-    local message=$1; shift
-    guest "start $*"
-    seed=$(answer seed | cut -d' ' -f1)
-    wait_run
-    [ "$status" = 1 ] || fail "exit status $status"
-    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout"
-    [ "$(wc -l < "$work/err")" -eq 1 ] || fail "one stderr line expected"
-    grep -qx "$message" "$work/err" || fail "stderr does not match '$message'"
-    echo "run '$*' failed as expected: $(cat "$work/err")"
-}
-
-# For measure and profile: boots under qemu_extra's plugin, runs ringwave $1 seconds of the
-# board's time with the words that follow, and checks the run.
-measured_run() {
-    boot
-    guest "measure $*" 1200
-    status=$(answer status)
-    answer out > "$work/out"
-    answer err > "$work/err"
-    check_completed_run
-}
-# Powers the board off and waits for qemu to end.
-power_off() {
-    guest off
-    poll 300 qemu_gone || board_fail "the board did not power off"
-    qemu_pid=
-}
-
-case "$case_name" in
-display)
+# Each run of the board display case: how it ends (a key, or a signal from /init) and the
+# words it is started with.
+case_display() {
     boot
     run_shown key
     check_comparison_rejects "$work/screen.ppm"
-    run_shown term -hw
+    run_shown TERM -hw
     run_shown key -flip
-    run_shown term -fullscreen
-    ;;
-lacks)
+    run_shown TERM -fullscreen
+}
+
+# A device that lacks something SDL needs: the message, and the console given back.
+case_lacks() {
     # No mouse: the board has none attached, but the nodes of the kernel's mouse multiplexer
     # (/dev/input/mice, /dev/psaux) open all the same, and SDL runs with them (the display
     # case). A device without them: SDL's video start fails unless SDL_NOMOUSE is set.
@@ -419,14 +74,13 @@ lacks)
     # which the LCD controller's driver refuses.
     guest "do rm /etc/fb.modes"
     run_failing "Couldn't initialize video mode: .\+" SDL_NOMOUSE=1
-    ;;
-measure)
-    # Not a test: the guest instructions of a whole boot with one run of SECONDS of the
-    # board's time, counted by qemu's instruction-counting plugin (PLUGIN), the board's clock
-    # tied to them (-icount shift=0: one nanosecond a guest instruction). Prints
-    # "insns COUNT rate RATE".
-    plugin=$1
-    seconds=$2
+}
+
+# Not a test: the guest instructions of a whole boot with one run of SECONDS of the board's
+# time, counted by qemu's instruction-counting plugin (PLUGIN), the board's clock tied to them
+# (-icount shift=0: one nanosecond a guest instruction). Prints "insns COUNT rate RATE".
+case_measure() {
+    local plugin=$1 seconds=$2
     shift 2
     qemu_extra=(-icount shift=0 -plugin "$plugin,inline=on" -d plugin -D "$work/plugin.log")
     measured_run "$seconds" "$@"
@@ -434,17 +88,14 @@ measure)
     insns=$(awk '/^insns:/ { print $2 }' "$work/plugin.log")
     [ -n "$insns" ] || board_fail "no count from the plugin"
     echo "insns $insns rate $rate"
-    exit 0
-    ;;
-profile)
-    # Not a test: as measure, with PLUGIN_SPEC (a plugin and its arguments, e.g. the block
-    # profile writing into OUTDIR) in place of the instruction counter. Leaves in OUTDIR the
-    # run's rate ("rate RATE") and the kernel's text symbols as the board has them
-    # (/proc/kallsyms: the kernel's and its modules', read after the run, on both boots alike).
-    #   board_e2e.sh profile DISPLAY ... FRAME_CHECK PLUGIN_SPEC SECONDS OUTDIR [WORDS]
-    plugin_spec=$1
-    seconds=$2
-    outdir=$3
+}
+
+# Not a test: as measure, with PLUGIN_SPEC (a plugin and its arguments, e.g. the block
+# profile writing into OUTDIR) in place of the instruction counter. Leaves in OUTDIR the run's
+# rate ("rate RATE") and the kernel's text symbols as the board has them (/proc/kallsyms: the
+# kernel's and its modules', read after the run, on both boots alike).
+case_profile() {
+    local plugin_spec=$1 seconds=$2 outdir=$3
     shift 3
     qemu_extra=(-icount shift=0 -plugin "$plugin_spec")
     measured_run "$seconds" "$@"
@@ -453,11 +104,18 @@ profile)
     power_off
     echo "rate $rate" > "$outdir/rate"
     echo "rate $rate"
-    exit 0
+}
+
+case "$case_name" in
+display | lacks)
+    "case_$case_name"
+    guest off
+    echo "ok: $case_name"
+    ;;
+measure | profile)
+    "case_$case_name" "$@"
     ;;
 *)
     fail "unknown case $case_name"
     ;;
 esac
-guest off
-echo "ok: $case_name"

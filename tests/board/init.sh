@@ -7,7 +7,7 @@
 #                                          (environment first, then its command-line words),
 #                                          as root or as USER (user, uid 1000), from here or
 #                                          from virtual terminal VT, switched to (openvt)
-#   SEQ term                               sends ringwave SIGTERM
+#   SEQ kill SIGNAL                        sends ringwave SIGNAL (TERM, HUP, ...)
 #   SEQ state                              the virtual terminals' state (vt_state)
 #   SEQ wait                               waits for ringwave's end: status, output, state
 #   SEQ do COMMAND                         runs a shell command (a device made different)
@@ -59,8 +59,8 @@ while read -r seq command args; do
         fi
         pid=$!
         ;;
-    term)
-        kill -TERM "$pid"
+    kill)
+        kill -"$args" "$pid"
         ;;
     state)
         echo "@$seq vt $(vt_state)"
