@@ -1,10 +1,13 @@
-# Cross build for the device's processor on Debian's glibc for armel: 32-bit ARM, ARMv5TE,
-# software floating point, Linux (cmake/arm-target.cmake). Uses Debian's arm-linux-gnueabi
-# cross compiler and the sysroot that toolchain/glibc-sysroot.sh builds (SDL 1.2 with fbcon and
-# dummy video, GoogleTest). The unit tests run on this build; the device's own build is on
-# uClibc-ng (cmake/arm-linux-uclibcgnueabi.cmake).
+# Cross build on Debian's glibc for armel: 32-bit ARM, ARMv5TE (the instruction set Debian
+# builds armel's glibc and libstdc++ for; the device build itself is ARMv4T), software floating
+# point, Linux (cmake/arm-target.cmake); its programs run under qemu-arm's arm926. Uses
+# Debian's arm-linux-gnueabi cross compiler and the sysroot that toolchain/glibc-sysroot.sh
+# builds (SDL 1.2 with fbcon and dummy video, GoogleTest). The unit tests run on this build;
+# the device's own build is on uClibc-ng (cmake/arm-linux-uclibcgnueabi.cmake).
 #
 #   cmake -S . -B build/arm -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabi.cmake -DRINGWAVE_STATIC=ON
+set(RINGWAVE_ARM_ARCH armv5te)
+set(RINGWAVE_ARM_CPU arm926)
 include("${CMAKE_CURRENT_LIST_DIR}/arm-target.cmake")
 
 set(CMAKE_C_COMPILER arm-linux-gnueabi-gcc)

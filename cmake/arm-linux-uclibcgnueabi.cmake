@@ -1,5 +1,6 @@
-# Cross build for the device on its own C library, uClibc-ng: 32-bit ARM, ARMv5TE, software
-# floating point, Linux, static (cmake/arm-target.cmake). Uses the compiler wrappers and the C
+# Cross build for the device on its own C library, uClibc-ng: 32-bit ARM, ARMv4T (ARM state:
+# ARM920T and every later 32-bit ARM), software floating point, Linux, static
+# (cmake/arm-target.cmake); its programs run under qemu-arm's ti925t, an ARMv4T processor. Uses the compiler wrappers and the C
 # library that toolchain/uclibc-toolchain.sh builds (Debian's arm-linux-gnueabi gcc/g++ with
 # uClibc-ng's headers, start files and archives instead of glibc's), and the SDL 1.2 that
 # toolchain/uclibc-sysroot.sh builds with them.
@@ -10,6 +11,8 @@
 # The wrappers link statically (-static -no-pie) whatever the build asks for. GoogleTest needs
 # iostream, which Debian's libstdc++ provides only on glibc: unit tests are not built here
 # (cmake/arm-linux-gnueabi.cmake builds them), only the programs and their end-to-end checks.
+set(RINGWAVE_ARM_ARCH armv4t)
+set(RINGWAVE_ARM_CPU ti925t)
 include("${CMAKE_CURRENT_LIST_DIR}/arm-target.cmake")
 
 # The C library the programs are linked with; tests/CMakeLists.txt reads it.

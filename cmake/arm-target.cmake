@@ -4,10 +4,13 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
-# ARMv5TE, software floating point: every double operation is a call into libgcc's software
-# arithmetic, as on the device, which has no FPU. Keep VFP and NEON out of this default. The
-# scripts that build SDL and the C library for these toolchains use the same flags.
-set(RINGWAVE_ARM_FLAGS "-march=armv5te -marm -mfloat-abi=soft")
+# The instruction set comes from the including file (RINGWAVE_ARM_ARCH): armv4t for the
+# device, whose C library, SDL and runtime are built for ARMv4T too; armv5te on Debian's glibc
+# for armel, which is built for ARMv5TE. ARM state, software floating point: every double
+# operation is a call into libgcc's software arithmetic, as on the device, which has no FPU.
+# Keep VFP and NEON out of this default. The scripts that build SDL and the C library for
+# these toolchains use the same flags.
+set(RINGWAVE_ARM_FLAGS "-march=${RINGWAVE_ARM_ARCH} -marm -mfloat-abi=soft")
 set(CMAKE_C_FLAGS_INIT "${RINGWAVE_ARM_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${RINGWAVE_ARM_FLAGS}")
 
@@ -25,11 +28,12 @@ macro(ringwave_use_sysroot sysroot)
   set(ENV{PKG_CONFIG_PATH} "")
 endmacro()
 
-# Target programs (tests, test discovery) run under user-mode emulation on an ARMv5 CPU
-# without an FPU; the binaries are static, so qemu needs no target libraries.
+# Target programs (tests, test discovery) run under user-mode emulation on the oldest
+# processor of the instruction set (RINGWAVE_ARM_CPU), without an FPU; the binaries are
+# static, so qemu needs no target libraries.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(RINGWAVE_QEMU_ARM qemu-arm)
   if(RINGWAVE_QEMU_ARM)
-    set(CMAKE_CROSSCOMPILING_EMULATOR "${RINGWAVE_QEMU_ARM};-cpu;arm926")
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${RINGWAVE_QEMU_ARM};-cpu;${RINGWAVE_ARM_CPU}")
   endif()
 endif()

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The device build in one command: 32-bit ARM (ARMv5TE), software floating point, on the
+# The device build in one command: 32-bit ARM (ARMv4T), software floating point, on the
 # device's C library uClibc-ng, SDL 1.2 with the framebuffer console and dummy video drivers,
 # everything linked statically.
 #   scripts/arm-build.sh      ->  build/arm-release/ringwave, build/arm-release/ringwave-snapshot

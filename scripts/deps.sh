@@ -5,9 +5,11 @@
 #                   SDL 2, which sdl12-compat runs on (toolchain/sdl12-compat.sh fetches it)
 #   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools,
 #                   GoogleTest's sources (toolchain/glibc-sysroot.sh builds both for the target),
-#                   and uClibc-ng's source with the kernel headers it is built against
-#                   (toolchain/uclibc-toolchain.sh), Python for the check of the board's
-#                   per-frame breakdown
+#                   uClibc-ng's source with the kernel headers it is built against
+#                   (toolchain/uclibc-toolchain.sh), gcc's source and the cross compiler's
+#                   plugin headers (its target configuration), which the compiler's runtime for
+#                   ARMv4T is built from and with (toolchain/libgcc.sh), Python for the check of
+#                   the board's per-frame breakdown
 #   deps.sh board   the emulated ARM test boards: qemu-system-arm, the device tree tools, cpio
 #                   (boards/debian-image.sh fetches Debian's kernel and busybox), and what
 #                   boards/versatile-kernel.sh builds the versatilepb board's kernel from and with
@@ -27,7 +29,8 @@ for purpose in "$@"; do
                       libx11-dev libsdl2-2.0-0) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
-                      uclibc-source linux-libc-dev-armel-cross xz-utils python3) ;;
+                      uclibc-source linux-libc-dev-armel-cross xz-utils python3
+                      gcc-12-source gcc-12-plugin-dev-arm-linux-gnueabi) ;;
     board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick
                       linux-source-6.1 gcc-arm-linux-gnueabi build-essential bc bison flex
                       perl xz-utils) ;;

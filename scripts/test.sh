@@ -6,16 +6,18 @@
 #      sdl12-compat (toolchain/sdl12-compat.sh), the SDL 1.2 current distributions ship;
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
 #      server tests);
-#   3. the device build on uClibc-ng (ARMv5TE, soft float, static; scripts/arm-build.sh, into
-#      build/arm-release): end-to-end tests under qemu-arm, the check that its link holds
-#      nothing of glibc, its frames compared byte for byte with the Release build's, and the
+#   3. the device build on uClibc-ng (ARMv4T, soft float, static; scripts/arm-build.sh, into
+#      build/arm-release): end-to-end tests under qemu-arm on an ARMv4T processor (ti925t)
+#      and a few frames on each later class (ARM926, ARM1176, Cortex-A7/A8/A9/A15), the
+#      checks that every instruction is ARMv4T and that its link holds nothing of glibc, its
+#      frames compared byte for byte with the Release build's, and the
 #      device binary on emulated boards, one per display path (tests/board/board_e2e.sh):
 #      vexpress-a9 with Debian's kernel at 8 bits palettised, virt with a virtio GPU at 32
 #      bits (DRM), and the device's own processor, versatilepb, with a kernel built here
 #      (boards/versatile-kernel.sh, in the background from the start, cached) at 8 bits
 #      palettised and 16 bits (DRM): SDL's framebuffer console, the keyboard, the screen
 #      against the effect's frames; and
-#      the same processor on Debian's glibc for armel (build/arm), which runs the unit tests
+#      ARMv5TE on Debian's glibc for armel (build/arm), which runs the unit tests
 #      under qemu-arm (GoogleTest needs iostream, which libstdc++ has only on glibc);
 #   4. the ARM guest instruction counts of the effect against the straightforward one
 #      (bench/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
@@ -46,7 +48,7 @@ cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$root/build/sanitize" -j "$jobs"
 ctest --test-dir "$root/build/sanitize" -j "$jobs" --output-on-failure
 
-step "Device build on uClibc-ng (ARMv5TE, soft float, static): build/arm-release"
+step "Device build on uClibc-ng (ARMv4T, soft float, static): build/arm-release"
 "$root/scripts/deps.sh" arm
 "$root/scripts/arm-build.sh"
 "$root/scripts/deps.sh" board

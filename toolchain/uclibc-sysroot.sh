@@ -12,7 +12,7 @@ link=${1:-$root/build/uclibc-sysroot}
 link=$(realpath -m "$(dirname "$link")")/$(basename "$link")
 "$root/toolchain/uclibc-toolchain.sh"
 toolchain=$(readlink -f "$root/build/uclibc-toolchain")
-arm_flags="-march=armv5te -marm -mfloat-abi=soft"
+arm_flags="-march=armv4t -marm -mfloat-abi=soft"
 
 . "$root/scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit, cache_link
 key=$( { cat "$0" "$root/toolchain/sdl-build.sh"; echo "${toolchain##*/}"; } | cache_key)

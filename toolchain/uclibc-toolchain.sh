@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # The device's C library: uClibc-ng 1.0.35, from the source Debian's uclibc-source ships, for
-# ARM EABI little-endian, ARMv5TE, software floating point, with libm and threads (native
-# POSIX threads with TLS), against the kernel headers of linux-libc-dev-armel-cross. Installed
-# with two compiler wrappers that run Debian's arm-linux-gnueabi gcc and g++ on it:
+# ARM EABI little-endian, ARMv4T in ARM state (what every 32-bit ARM Linux runs from the
+# ARM920T on), software floating point, with libm and threads (native POSIX threads with TLS),
+# against the kernel headers of linux-libc-dev-armel-cross. Installed with the compiler's
+# runtime for ARMv4T (toolchain/libgcc.sh: libgcc, crtbeginT.o, crtend.o, libstdc++) and two
+# compiler wrappers that run Debian's arm-linux-gnueabi gcc and g++ on it:
 #   toolchain/uclibc-toolchain.sh [LINK]        (default LINK: build/uclibc-toolchain)
 # The toolchain folder is cached under ${XDG_CACHE_HOME:-~/.cache}/ringwave/, named by a key of
-# this script and the versions of the packages it builds from; LINK is a symbolic link to it.
+# this script, the versions of the packages it builds from and libgcc's cache entry; LINK is a
+# symbolic link to it.
 # It is built in a scratch folder and renamed into place only when complete. About 11 minutes
 # on two cores the first time.
 #
 # The folder: usr/include (uClibc-ng's and the kernel's headers), usr/lib (crt1.o, crti.o,
-# crtn.o, libc.a, libm.a, libpthread.a, ...), include-c++ (libstdc++'s configuration adjusted
+# crtn.o, libc.a, libm.a, libpthread.a, ..., and libgcc.a, libgcc_eh.a, crtbeginT.o, crtend.o
+# and libstdc++.a for ARMv4T), include-c++ (libstdc++'s configuration adjusted
 # to this C library), bin/arm-linux-uclibcgnueabi-gcc and -g++ (see the wrapper below).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,14 +24,16 @@ link=$(realpath -m "$(dirname "$link")")/$(basename "$link")
 version=1.0.35
 tarball=/usr/src/uClibc-ng-$version.tar.xz
 host=arm-linux-gnueabi
-arm_flags="-march=armv5te -marm -mfloat-abi=soft"
+arm_flags="-march=armv4t -marm -mfloat-abi=soft"
 jobs=2
 
 packages="uclibc-source linux-libc-dev-armel-cross cpp-12-arm-linux-gnueabi"
 versions=$(dpkg-query -W -f='${Package} ${Version}\n' $packages) ||
     { echo "uclibc-toolchain.sh: needs $packages (scripts/deps.sh arm)" >&2; exit 1; }
+libgcc=$("$root/toolchain/libgcc.sh")
 . "$root/scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit, cache_link
-toolchain=$cache_dir/uclibc-ng-$version-$( { cat "$0"; echo "$versions"; } | cache_key)
+toolchain=$cache_dir/uclibc-ng-$version-$( { cat "$0"; echo "$versions"; echo "${libgcc##*/}"; } |
+    cache_key)
 if ! cache_begin "$toolchain" bin/arm-linux-uclibcgnueabi-gcc; then
     cache_link "$toolchain" "$link"
     echo "uClibc-ng toolchain up to date: $toolchain"
@@ -35,7 +41,7 @@ if ! cache_begin "$toolchain" bin/arm-linux-uclibcgnueabi-gcc; then
 fi
 work=$cache_work
 start=$(date +%s)
-echo "-- uClibc-ng $version for $host (ARMv5TE, soft float): about 11 minutes on two cores"
+echo "-- uClibc-ng $version for $host (ARMv4T, soft float): about 11 minutes on two cores"
 tar -xJf "$tarball" -C "$work"
 src=$work/uClibc-ng-$version
 prefix=$work/toolchain
@@ -131,6 +137,10 @@ CONFIG
         { tail -n 40 "$work/install.log" >&2; exit 1; }
 )
 cp -R "$kernel_headers/." "$prefix/usr/include/"
+# The compiler's runtime for ARMv4T (toolchain/libgcc.sh), found before Debian's: the wrapper's
+# -L comes before the driver's own folder.
+cp "$libgcc/libgcc.a" "$libgcc/libgcc_eh.a" "$libgcc/crtbeginT.o" "$libgcc/crtend.o" \
+    "$libgcc/libstdc++.a" "$libgcc/libstdc++.armv4t" "$prefix/usr/lib/"
 for part in crt1.o crti.o crtn.o libc.a libm.a libpthread.a librt.a libdl.a; do
     [ -f "$prefix/usr/lib/$part" ] || { echo "uClibc-ng installed no usr/lib/$part" >&2; exit 1; }
 done
@@ -157,12 +167,13 @@ cat > "$prefix/bin/arm-linux-uclibcgnueabi-gcc" <<'WRAPPER'
 # Debian's arm-linux-gnueabi cross compiler on uClibc-ng: compiles with this folder's headers
 # only (-nostdinc: never glibc's) and links statically (-static -no-pie) with this folder's
 # start files and archives only (-nostdlib). A library named with -l is looked up here first,
-# so uClibc-ng's libm.a and libpthread.a take the place of glibc's. From Debian's compiler it
-# uses libgcc (software floating point, unwinding), its own headers (stddef.h, stdarg.h, ...)
-# and, for C++, libstdc++.
+# so uClibc-ng's libm.a and libpthread.a take the place of glibc's, and the compiler's runtime
+# built for ARMv4T (libgcc.a: software floating point, division, unwinding; the start and end
+# files; libstdc++.a) that of Debian's compiler. From Debian's compiler it uses its own
+# headers (stddef.h, stdarg.h, ...) and, for C++, libstdc++'s headers.
 #   arm-linux-uclibcgnueabi-gcc | arm-linux-uclibcgnueabi-g++ [gcc options...]
 tc=$(cd "$(dirname "$0")/.." && pwd)
-gcclib=@GCCLIB@         # libgcc, crtbeginT.o, libstdc++.a, the compiler's headers
+gcclib=@GCCLIB@         # the compiler's own headers (include/)
 cxxinc=@CXXINC@         # libstdc++'s headers
 # Search paths from the environment would reach past the folders named here.
 unset CPATH C_INCLUDE_PATH CPLUS_INCLUDE_PATH LIBRARY_PATH GCC_EXEC_PREFIX
@@ -195,9 +206,9 @@ if [ $link = 1 ]; then
     [ $cxx = 1 ] && cxxlibs="-lstdc++ -lm"
     # shellcheck disable=SC2086
     set -- -static -no-pie -nostdlib -L"$tc/usr/lib" \
-        "$tc/usr/lib/crt1.o" "$tc/usr/lib/crti.o" "$gcclib/crtbeginT.o" "$@" $cxxlibs \
+        "$tc/usr/lib/crt1.o" "$tc/usr/lib/crti.o" "$tc/usr/lib/crtbeginT.o" "$@" $cxxlibs \
         -Wl,--start-group -lgcc -lgcc_eh -lc -Wl,--end-group \
-        "$gcclib/crtend.o" "$tc/usr/lib/crtn.o"
+        "$tc/usr/lib/crtend.o" "$tc/usr/lib/crtn.o"
 fi
 exec $driver "$@"
 WRAPPER

@@ -103,7 +103,9 @@ bool nearInteger(std::uint32_t estimate, std::uint32_t margin) {
 // next entry three rows further on, up to the entry at `end`; stops early at an entry whose
 // estimate lies near an integer and returns where it stopped. The threshold is twice the
 // margin with the fraction's bits moved to the top (as nearInteger compares them).
-#if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__)
+// The ARM form loads each row's pair with ldrd, an ARMv5TE instruction (__ARM_FEATURE_DSP):
+// an ARMv4T build takes the portable loop.
+#if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__) && defined(__ARM_FEATURE_DSP)
 
 // On the device, 11 instructions per two bytes: one load of the row's pair, a multiply and a
 // multiply-accumulate, the offset, the margin test, the byte, its opposite, two stores, and

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The same frames on the host and on the device: runs the host's and the cross-built tools
 # (the latter under the emulator) and compares their output byte for byte.
-#   cross_arch_compare.sh snapshots SEED HOST_SNAPSHOT TARGET_SNAPSHOT EMULATOR [ARGS...]
+#   cross_arch_compare.sh snapshots "SEED [FRAME...]" HOST_SNAPSHOT TARGET_SNAPSHOT EMULATOR [ARGS...]
 #   cross_arch_compare.sh effect "TRIPLES" HOST_DUMP TARGET_DUMP EMULATOR [ARGS...]
-# snapshots: ringwave-snapshot's BMP for SEED at small and large frames (up to 2^53).
+# snapshots: ringwave-snapshot's BMP for SEED at the FRAMEs given, or at small and large
+# frames (up to 2^53).
 # effect: effect_dump's whole ring table and the palettes and origins of runs of frames.
 # On x86-64 glibc's libm picks an FMA-contracted sin on CPUs that have FMA, which can differ
 # from the plain one in the last bit; the host side runs both ways, and both must match.
@@ -43,8 +44,10 @@ case "$mode" in
 snapshots)
     # Frames: the first ones, an ordinary one, around 2^31 (where a 32-bit count would wrap)
     # and 2^32, and the largest counts a double holds exactly (2^53 - 1, 2^53).
-    for frame in 1 2 1000 123457 2147483647 2147483648 4294967297 9007199254740991 \
-                 9007199254740992; do
+    read -r what frames <<< "$what"
+    [ -n "$frames" ] ||
+        frames="1 2 1000 123457 2147483647 2147483648 4294967297 9007199254740991 9007199254740992"
+    for frame in $frames; do
         for variant in "${host_variants[@]}"; do
             run_host "$variant" "$what" "$frame" "$work/host-$variant.bmp" ||
                 { echo "FAIL: host snapshot $what $frame" >&2; exit 1; }

@@ -6,8 +6,10 @@
 # the cross compiler keeps glibc's archives and start files (/usr/arm-linux-gnueabi/lib);
 # BUILD_DIR: the build tree, whose objects and archives are the program's own. Each program
 # is linked in its own folder, against which the map's relative names are resolved.
-# - every file the linker loaded is the build's own, uClibc-ng's, SDL's or the compiler's
-#   (libgcc, libstdc++), and none lies in GLIBC_LIBDIR;
+# - every file the linker loaded is the build's own, SDL's or the toolchain's (uClibc-ng and
+#   the compiler's runtime for ARMv4T: libgcc, crtbeginT.o, crtend.o, libstdc++), none lies in
+#   GLIBC_LIBDIR nor in Debian's compiler folder (its libgcc and libstdc++ are ARMv5TE);
+# - of libstdc++, only the members rebuilt for ARMv4T (listed in usr/lib/libstdc++.armv4t);
 # - the start files, the C library's members and sin and sqrt come from TOOLCHAIN;
 # - the program starts through uClibc-ng (__uClibc_main) and has none of glibc's start-up
 #   functions.
@@ -18,6 +20,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 [ -f "$toolchain/usr/lib/libc.a" ] || fail "no uClibc-ng toolchain at $1"
 [ -f "$glibc_libdir/libc.a" ] || fail "no glibc archives at $2"
 compiler_libdir=$(realpath "$(dirname "$(arm-linux-gnueabi-gcc -print-libgcc-file-name)")")
+[ -f "$toolchain/usr/lib/libstdc++.armv4t" ] || fail "no list of libstdc++'s ARMv4T members"
 
 for exe in "$@"; do
     map=$exe.map
@@ -37,16 +40,21 @@ for exe in "$@"; do
     while read -r path; do
         case $path in
         "$glibc_libdir"/*) fail "$name: linked glibc's $path" ;;
+        "$compiler_libdir"/*) fail "$name: linked Debian's ARMv5TE $path" ;;
         "$toolchain"/usr/lib/*) ;;
-        "$compiler_libdir"/libgcc.a | "$compiler_libdir"/libgcc_eh.a | \
-        "$compiler_libdir"/libstdc++.a | "$compiler_libdir"/libsupc++.a | \
-        "$compiler_libdir"/crtbeginT.o | "$compiler_libdir"/crtend.o) ;;
         */libSDL.a | "$build"/*) ;;
-        *) fail "$name: linked $path, neither uClibc-ng's, the compiler's, SDL's nor the build's" ;;
+        *) fail "$name: linked $path, neither the toolchain's, SDL's nor the build's" ;;
         esac
     done <<< "$resolved"
-    for start in crt1.o crti.o crtn.o libc.a; do
-        grep -qx "$toolchain/usr/lib/$start" <<< "$resolved" || fail "$name: no uClibc-ng $start"
+    # libstdc++'s members in the map, as "libstdc++.a(member)" where they are included.
+    cxx_members=$(sed -n '/^Archive member included/,/^Discarded input sections/p' "$map" |
+                  grep -oE '^[^ ()]*libstdc\+\+\.a\([^)]+\)' | sed 's/.*(\(.*\))/\1/' | sort -u)
+    for member in $cxx_members; do
+        grep -qxF "$member" "$toolchain/usr/lib/libstdc++.armv4t" ||
+            fail "$name: takes $member from libstdc++, which toolchain/libgcc.sh does not build for ARMv4T"
+    done
+    for start in crt1.o crti.o crtn.o libc.a libgcc.a crtbeginT.o crtend.o; do
+        grep -qx "$toolchain/usr/lib/$start" <<< "$resolved" || fail "$name: no $start from the toolchain"
     done
     # The functions that decide the frames, from uClibc-ng's archives (1.0.35 keeps libm's
     # members in libc.a too): the member listed just before the reference that pulled it in.
