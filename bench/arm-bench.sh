@@ -8,6 +8,7 @@
 # bench/arm-insn-counts.sh gives the repeatable measure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib/apt.sh"  # apt_source_index, apt_source_fetch
 build=$root/build/arm-bench
 "$root/scripts/deps.sh" arm
 "$root/toolchain/glibc-sysroot.sh"
@@ -17,13 +18,8 @@ key=$(cat "$0" "$toolchain" | sha256sum | cut -d' ' -f1)
 if [ ! -f "$prefix/.ringwave-benchmark" ] || [ "$(cat "$prefix/.ringwave-benchmark")" != "$key" ]; then
     echo "==> Google Benchmark for arm-linux-gnueabi (Debian's source package)"
     rm -rf "$prefix" "$build/benchmark-src"
-    mkdir -p "$build/benchmark-src"
-    (
-        cd "$build/benchmark-src"
-        # As root apt cannot hand the download to its sandbox user in a private directory.
-        apt-get source -q -o APT::Sandbox::User=root benchmark > source.log 2>&1 ||
-            { cat source.log >&2; exit 1; }
-    )
+    apt_source_index arm-bench.sh benchmark
+    apt_source_fetch "$build/benchmark-src" benchmark
     source=$(find "$build/benchmark-src" -mindepth 1 -maxdepth 1 -type d -name 'benchmark-*')
     version=${source##*/benchmark-}
     # Debian builds it with the upstream version given (there is no git history to read).

@@ -4,7 +4,7 @@
 #   bench/arm-insn-counts.sh [BUILD_DIR]        (default: build/arm-insn)
 # Cross-builds ringwave-insn-probe (static, ARMv5TE, soft float; cmake/arm-linux-gnueabi.cmake
 # and the sysroot of toolchain/glibc-sysroot.sh), builds qemu's example instruction-counting
-# plugin from Debian's qemu source package, and runs each workload under
+# plugin (bench/qemu-plugin.sh), and runs each workload under
 # qemu-arm -cpu arm926 with 0 and with N calls: the difference over N is the cost of one call.
 # Emulated instruction counts are exact and repeat run after run, unlike emulated time.
 set -euo pipefail
@@ -13,30 +13,7 @@ build=$(realpath -m "${1:-$root/build/arm-insn}")
 "$root/scripts/deps.sh" arm
 "$root/toolchain/glibc-sysroot.sh"
 
-# qemu's plugin API is tied to the emulator's version: build the plugin from the same release.
-plugin_dir=$build/qemu-plugin
-plugin=$plugin_dir/libinsn.so
-qemu_version=$(qemu-arm --version | head -n 1)
-if [ ! -f "$plugin" ] || [ "$(cat "$plugin_dir/version" 2>/dev/null)" != "$qemu_version" ]; then
-    echo "==> qemu's instruction-counting plugin ($qemu_version)"
-    rm -rf "$plugin_dir"
-    mkdir -p "$plugin_dir/src"
-    (
-        cd "$plugin_dir/src"
-        # As root apt cannot hand the download to its sandbox user in a private directory.
-        apt-get source --download-only -q -o APT::Sandbox::User=root qemu > download.log 2>&1 ||
-            { cat download.log >&2; exit 1; }
-        tar xf qemu_*.orig.tar.* --wildcards '*/tests/plugin/insn.c' \
-            '*/include/qemu/qemu-plugin.h'
-        source=$(find . -path '*/tests/plugin/insn.c')
-        header=$(find . -name qemu-plugin.h)
-        # shellcheck disable=SC2046
-        gcc -shared -fPIC -O2 -o "$plugin" "$source" -I"$(dirname "$header")" \
-            $(pkg-config --cflags --libs glib-2.0)
-        rm -f qemu_*
-    )
-    echo "$qemu_version" > "$plugin_dir/version"
-fi
+plugin=$("$root/bench/qemu-plugin.sh" insn)
 
 echo "==> ringwave-insn-probe for ARM"
 cmake -S "$root" -B "$build/probe" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-gnueabi.cmake" \

@@ -16,15 +16,10 @@
 # made in a temporary directory renamed into place, so a cache entry is whole or absent. As
 # root it adds the armhf and armel architectures to dpkg and runs apt-get update when needed.
 set -euo pipefail
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
-key=$(sha256sum "$0" | cut -c1-16)
-image=$cache/board-$key
-if [ -f "$image/board.dtb" ]; then
-    echo "$image"
-    exit 0
-fi
-
-. "$(dirname "$0")/../scripts/lib/apt.sh"  # apt_retry
+. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_retry, debs_unpack
+. "$(dirname "$0")/../scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit
+image=$cache_dir/board-$(cache_key < "$0")
+cache_begin "$image" board.dtb || { echo "$image"; exit 0; }
 
 # The newest armmp kernel package the archive has, found through its meta-package.
 kernel_package() {
@@ -44,17 +39,10 @@ fi
 kernel=$(kernel_package)
 [ -n "$kernel" ] || { echo "debian-image.sh: no linux-image-*-armmp package found" >&2; exit 1; }
 
-mkdir -p "$cache"
-work=$(mktemp -d "$cache/.board-work.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-(
-    cd "$work"
-    # As root apt cannot hand the download to its sandbox user in a private directory.
-    apt_retry apt-get download -q -o APT::Sandbox::User=root "$kernel" busybox-static:armel \
-        > download.log 2>&1 || { cat download.log >&2; exit 1; }
-    dpkg-deb -x linux-image-*.deb kernel
-    dpkg-deb -x busybox-static_*.deb busybox
-)
+work=$cache_work
+debs_unpack "$work" "$kernel" busybox-static:armel
+mv "$work/${kernel%%:*}" "$work/kernel"
+mv "$work/busybox-static" "$work/busybox"
 out=$work/image
 mkdir -p "$out"
 cp "$work"/kernel/boot/vmlinuz-* "$out/vmlinuz"
@@ -101,6 +89,5 @@ TIMING
 # The motherboard's CLCD shows on qemu's second console only.
 fdtput -t s "$dtb" "$iofpga/clcd@1f000" status disabled
 
-rm -rf "$image"
-mv -T "$out" "$image"
+cache_commit "$out" "$image"
 echo "$image"

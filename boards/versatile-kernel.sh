@@ -26,17 +26,11 @@ packages="linux-source-6.1 gcc-arm-linux-gnueabi bison flex bc"
 # shellcheck disable=SC2086  # the package names, split
 versions=$(dpkg-query -W -f='${Package} ${Version}\n' $packages) ||
     { echo "versatile-kernel.sh: needs $packages (scripts/deps.sh board)" >&2; exit 1; }
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
-key=$( { cat "$0"; echo "$versions"; "${cross}gcc" --version | head -1; } | sha256sum | cut -c1-16)
-kernel=$cache/versatile-kernel-$key
-if [ -f "$kernel/zImage" ]; then
-    echo "$kernel"
-    exit 0
-fi
-
-mkdir -p "$cache"
-work=$(mktemp -d "$cache/.versatile-kernel-work.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/../scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit
+key=$( { cat "$0"; echo "$versions"; "${cross}gcc" --version | head -1; } | cache_key)
+kernel=$cache_dir/versatile-kernel-$key
+cache_begin "$kernel" zImage || { echo "$kernel"; exit 0; }
+work=$cache_work
 start=$(date +%s)
 echo "-- versatilepb kernel from linux-source-6.1: about 9 minutes on two cores" >&2
 tar -xJf "$tarball" -C "$work"
@@ -137,7 +131,6 @@ for driver in pl111_drm amba-clcd; do
     load_order "$driver" | awk '!seen[$0]++' > "$out/modules/$driver.load"
 done
 
-rm -rf "$kernel"
-mv -T "$out" "$kernel"
+cache_commit "$out" "$kernel"
 echo "-- versatilepb kernel built in $(( $(date +%s) - start )) s" >&2
 echo "$kernel"

@@ -13,66 +13,12 @@ work=$1 destdir=$2 cc=$3 cflags=$4
 host=arm-linux-gnueabi
 jobs=2
 
-. "$(dirname "$0")/../scripts/lib/apt.sh"  # apt_retry
+. "$(dirname "$0")/../scripts/lib/apt.sh"  # apt_source_index, apt_source_fetch
 
-# Debian's source index for libsdl1.2: needs a deb-src entry for bookworm main. An existing
-# deb-src entry may only need an apt-get update; otherwise this script adds its own.
-have_sdl_source() { apt-cache showsrc libsdl1.2 2>/dev/null | grep -q '^Package: libsdl1.2$'; }
-deb_src_entry=/etc/apt/sources.list.d/ringwave-deb-src.sources
-# The archive apt already fetches bookworm's binary packages from: its sources come from the
-# same place.
-archive_uri() {
-    {
-        # deb822 stanzas: Types, URIs and Suites lines, stanzas separated by blank lines.
-        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
-            awk 'function done() { if (deb && suite && uri != "") print uri; deb = suite = 0; uri = "" }
-                 /^[ \t]*$/ { done(); next }
-                 $1 == "Types:" { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
-                 $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == "bookworm") suite = 1 }
-                 $1 == "URIs:" { uri = $2 }
-                 END { done() }'
-        # One-line entries, options in brackets dropped.
-        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-            sed -e 's/\[[^]]*\]//' | awk '$1 == "deb" && $3 == "bookworm" { print $2 }'
-    } | head -n 1
-}
-add_deb_src() {
-    local uri; uri=$(archive_uri) || true  # missing source files are no error here
-    [ -n "$uri" ] || { echo "sdl-build.sh: no bookworm entry in apt's sources" >&2; exit 1; }
-    echo "Adding a deb-src entry for bookworm main ($uri): $deb_src_entry" >&2
-    cat > "$deb_src_entry" <<SOURCES
-Types: deb-src
-URIs: $uri
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-}
-if ! have_sdl_source; then
-    if [ "$(id -u)" != 0 ]; then
-        echo "sdl-build.sh: apt has no source index for libsdl1.2. As root, add a deb-src" >&2
-        echo "  entry for bookworm main and run apt-get update (or run this script as root)." >&2
-        exit 1
-    fi
-    if ! grep -rqs --include='*.list' --include='*.sources' -E '^(deb-src|Types:.*deb-src)' \
-            /etc/apt/sources.list /etc/apt/sources.list.d; then
-        add_deb_src
-    fi
-    apt_retry apt-get update -q >&2
-    if ! have_sdl_source && [ ! -e "$deb_src_entry" ]; then
-        add_deb_src
-        apt_retry apt-get update -q >&2
-    fi
-    have_sdl_source || { echo "sdl-build.sh: still no libsdl1.2 source package" >&2; exit 1; }
-fi
+apt_source_index sdl-build.sh libsdl1.2
 
 echo "-- SDL 1.2 for $host (fbcon, dummy) with $cc"
-(
-    cd "$work"
-    # As root apt cannot hand the download to its sandbox user in a private directory.
-    apt-get source -q -o APT::Sandbox::User=root libsdl1.2 > source.log 2>&1 ||
-        { cat source.log >&2; exit 1; }
-)
+apt_source_fetch "$work" libsdl1.2
 sdl_src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libsdl1.2-*' | head -n 1)
 [ -n "$sdl_src" ] || { echo "sdl-build.sh: no SDL source tree unpacked" >&2; exit 1; }
 mkdir -p "$work/sdl-build"

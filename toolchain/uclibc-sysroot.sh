@@ -14,31 +14,21 @@ link=$(realpath -m "$(dirname "$link")")/$(basename "$link")
 toolchain=$(readlink -f "$root/build/uclibc-toolchain")
 arm_flags="-march=armv5te -marm -mfloat-abi=soft"
 
-key=$( { cat "$0" "$root/toolchain/sdl-build.sh"; echo "${toolchain##*/}"; } | sha256sum | cut -c1-16)
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
-sysroot=$cache/uclibc-sdl-$key
-
-point_link() {
-    mkdir -p "${link%/*}"
-    ln -sfn "$sysroot" "$link.new"
-    mv -T "$link.new" "$link"
-}
-if [ -f "$sysroot/usr/lib/libSDL.a" ]; then
-    point_link
+. "$root/scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit, cache_link
+key=$( { cat "$0" "$root/toolchain/sdl-build.sh"; echo "${toolchain##*/}"; } | cache_key)
+sysroot=$cache_dir/uclibc-sdl-$key
+if ! cache_begin "$sysroot" usr/lib/libSDL.a; then
+    cache_link "$sysroot" "$link"
     echo "uClibc-ng SDL sysroot up to date: $sysroot"
     exit 0
 fi
-
-mkdir -p "$cache"
-work=$(mktemp -d "$cache/.uclibc-sdl-work.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+work=$cache_work
 mkdir "$work/src" "$work/sysroot"
 start=$(date +%s)
 "$root/toolchain/sdl-build.sh" "$work/src" "$work/sysroot" \
     "$toolchain/bin/arm-linux-uclibcgnueabi-gcc" "-O2 $arm_flags"
 [ -f "$work/sysroot/usr/lib/libSDL.a" ] || { echo "uclibc-sysroot.sh: no libSDL.a" >&2; exit 1; }
 
-# Complete: into place in one rename (a concurrent build of the same key may have won).
-mv -T "$work/sysroot" "$sysroot" 2>/dev/null || [ -f "$sysroot/usr/lib/libSDL.a" ]
-point_link
+cache_commit "$work/sysroot" "$sysroot"
+cache_link "$sysroot" "$link"
 echo "uClibc-ng SDL sysroot ready ($(( $(date +%s) - start )) s): $sysroot"

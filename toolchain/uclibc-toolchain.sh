@@ -26,24 +26,14 @@ jobs=2
 packages="uclibc-source linux-libc-dev-armel-cross cpp-12-arm-linux-gnueabi"
 versions=$(dpkg-query -W -f='${Package} ${Version}\n' $packages) ||
     { echo "uclibc-toolchain.sh: needs $packages (scripts/deps.sh arm)" >&2; exit 1; }
-key=$( { cat "$0"; echo "$versions"; } | sha256sum | cut -c1-16)
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/ringwave
-toolchain=$cache/uclibc-ng-$version-$key
-
-point_link() {
-    mkdir -p "${link%/*}"
-    ln -sfn "$toolchain" "$link.new"
-    mv -T "$link.new" "$link"
-}
-if [ -x "$toolchain/bin/arm-linux-uclibcgnueabi-gcc" ]; then
-    point_link
+. "$root/scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit, cache_link
+toolchain=$cache_dir/uclibc-ng-$version-$( { cat "$0"; echo "$versions"; } | cache_key)
+if ! cache_begin "$toolchain" bin/arm-linux-uclibcgnueabi-gcc; then
+    cache_link "$toolchain" "$link"
     echo "uClibc-ng toolchain up to date: $toolchain"
     exit 0
 fi
-
-mkdir -p "$cache"
-work=$(mktemp -d "$cache/.uclibc-ng-work.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+work=$cache_work
 start=$(date +%s)
 echo "-- uClibc-ng $version for $host (ARMv5TE, soft float): about 11 minutes on two cores"
 tar -xJf "$tarball" -C "$work"
@@ -220,7 +210,6 @@ sed -i -e "s|@GCCLIB@|$gcclib|" -e "s|@CXXINC@|$cxxinc|" "$prefix/bin/arm-linux-
 chmod +x "$prefix/bin/arm-linux-uclibcgnueabi-gcc"
 ln -s arm-linux-uclibcgnueabi-gcc "$prefix/bin/arm-linux-uclibcgnueabi-g++"
 
-# Complete: into place in one rename (a concurrent build of the same key may have won).
-mv -T "$prefix" "$toolchain" 2>/dev/null || [ -x "$toolchain/bin/arm-linux-uclibcgnueabi-gcc" ]
-point_link
+cache_commit "$prefix" "$toolchain"
+cache_link "$toolchain" "$link"
 echo "uClibc-ng toolchain ready ($(( $(date +%s) - start )) s): $toolchain"

@@ -86,36 +86,7 @@ cmake -S "$root" -B "$harness" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-ucl
 cmake --build "$harness" --target vt_state > /dev/null
 vt_state=$harness/tests/vt_state
 
-# qemu's plugin API is tied to the emulator's release: the header comes from Debian's source
-# of the qemu installed (the SDL build above adds apt's deb-src entry on a fresh machine).
-plugin_dir=$out/plugin
-plugin=$plugin_dir/libblock_profile.so
-plugin_key="$(qemu-system-arm --version | head -n 1) $(sha256sum < "$root/bench/board/block_profile.c")"
-if [ ! -f "$plugin" ] || [ "$(cat "$plugin_dir/key" 2>/dev/null)" != "$plugin_key" ]; then
-    echo "==> the block-profiling qemu plugin"
-    rm -rf "$plugin_dir"
-    mkdir -p "$plugin_dir/src"
-    (
-        cd "$plugin_dir/src"
-        . "$root/scripts/lib/apt.sh"  # apt_retry
-        apt-cache showsrc qemu 2>/dev/null | grep -q '^Package: qemu$' || {
-            echo "frame-costs.sh: apt knows no qemu source package: needs a deb-src" \
-                 "entry for bookworm main (toolchain/sdl-build.sh adds one as root) and" \
-                 "apt-get update" >&2
-            exit 1
-        }
-        # As root apt cannot hand the download to its sandbox user in a private directory.
-        apt_retry apt-get source --download-only -q -o APT::Sandbox::User=root qemu \
-            > download.log 2>&1 || { cat download.log >&2; exit 1; }
-        tar xf qemu_*.orig.tar.* --wildcards '*/include/qemu/qemu-plugin.h'
-        header=$(find . -name qemu-plugin.h)
-        # shellcheck disable=SC2046
-        gcc -shared -fPIC -O2 -Wall -Wextra -o "$plugin" "$root/bench/board/block_profile.c" \
-            -I"$(dirname "$header")" $(pkg-config --cflags --libs glib-2.0)
-        rm -f qemu_*
-    )
-    echo "$plugin_key" > "$plugin_dir/key"
-fi
+plugin=$("$root/bench/qemu-plugin.sh" block)
 
 # The device binary of a revision, built by that revision's own scripts in a copy of its tree.
 build_revision() {

@@ -6,7 +6,7 @@
 # virt-drm32, versatile-fb8 and versatile-drm16, see tests/board/board_e2e.sh).
 # Boots the board (tests/board) under -icount shift=0, where the board's clock advances one
 # nanosecond per guest instruction, with qemu's instruction-counting plugin (built by
-# bench/arm-insn-counts.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
+# bench/qemu-plugin.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
 # the board's time. The difference of the two boots' counts over the difference of their
 # frames (rate times seconds) is the cost of one frame; 10^9 over the rate gives the same
 # when the processor never idles. Reported, never asserted. Needs the device build
@@ -15,8 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 ringwave=$(realpath "${1:-$root/build/arm-release/ringwave}")
 display=${2:-vexpress-fb8}
-plugin=$root/build/arm-insn/qemu-plugin/libinsn.so
-[ -f "$plugin" ] || "$root/bench/arm-insn-counts.sh" > /dev/null
+plugin=$("$root/bench/qemu-plugin.sh" insn)
 image=$("$root/boards/debian-image.sh")
 kernel=-
 case "$display" in versatile-*) kernel=$("$root/boards/versatile-kernel.sh") ;; esac

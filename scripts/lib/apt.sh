@@ -1,4 +1,5 @@
 # Sourced by the scripts that fetch Debian packages or sources.
+
 # apt may be busy (another installation, an unattended update): apt_retry runs an apt command,
 # waiting for apt's locks, and tries again for up to ten minutes before a last plain try.
 apt_retry() {
@@ -9,4 +10,101 @@ apt_retry() {
         sleep 10
     done
     "$@"
+}
+
+# apt_refresh WHO WHAT CHECK...: when the command CHECK fails (apt's lists lack something),
+# refreshes apt's lists as root; without root says what to run, as WHO, and fails. WHAT names
+# what is missing in that message. The caller checks again afterwards.
+apt_refresh() {
+    local who=$1 what=$2
+    shift 2
+    "$@" && return 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "$who: apt knows no $what; as root, run: apt-get update" >&2
+        return 1
+    fi
+    apt_retry apt-get update -q >&2
+}
+
+# debs_unpack DIR PACKAGE...: downloads the Debian packages (name[:arch][=version]) into DIR
+# and unpacks each into DIR/NAME (NAME without architecture or version), never installing
+# them.
+debs_unpack() {
+    local dir=$1 package name
+    shift
+    mkdir -p "$dir"
+    # As root apt cannot hand the download to its sandbox user in a private directory.
+    (cd "$dir" && apt_retry apt-get download -q -o APT::Sandbox::User=root "$@" \
+        > download.log 2>&1) || { cat "$dir/download.log" >&2; return 1; }
+    for package in "$@"; do
+        name=${package%%[:=]*}
+        dpkg-deb -x "$dir/${name}"_*.deb "$dir/$name"
+    done
+}
+
+# apt_source_fetch DIR PACKAGE: downloads Debian's source package into DIR, unpacked
+# (UNPACK=0: the files only, not unpacked).
+apt_source_fetch() {
+    local dir=$1 package=$2
+    local only=()
+    [ "${UNPACK:-1}" = 0 ] && only=(--download-only)
+    mkdir -p "$dir"
+    (cd "$dir" && apt_retry apt-get source "${only[@]}" -q -o APT::Sandbox::User=root \
+        "$package" > source.log 2>&1) || { cat "$dir/source.log" >&2; return 1; }
+}
+
+# The archive apt already fetches bookworm's binary packages from (its first entry): its
+# sources and other suites come from the same place.
+apt_archive_uri() {
+    {
+        # deb822 stanzas: Types, URIs and Suites lines, stanzas separated by blank lines.
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+            awk 'function done() { if (deb && suite && uri != "") print uri; deb = suite = 0; uri = "" }
+                 /^[ \t]*$/ { done(); next }
+                 $1 == "Types:" { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+                 $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == "bookworm") suite = 1 }
+                 $1 == "URIs:" { uri = $2 }
+                 END { done() }'
+        # One-line entries, options in brackets dropped.
+        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            sed -e 's/\[[^]]*\]//' | awk '$1 == "deb" && $3 == "bookworm" { print $2 }'
+    } | head -n 1
+}
+
+# apt_source_index WHO PACKAGE: makes sure apt can fetch Debian's source package PACKAGE,
+# which needs a deb-src entry for bookworm main. An existing deb-src entry may only need an
+# apt-get update; otherwise, as root, one is added for the archive of apt_archive_uri. Fails
+# with what to do, as WHO, when that is not possible.
+apt_source_index() {
+    local who=$1 package=$2
+    local entry=/etc/apt/sources.list.d/ringwave-deb-src.sources
+    _has_source() { apt-cache showsrc "$package" 2>/dev/null | grep -q "^Package: $package\$"; }
+    _add_entry() {
+        local uri; uri=$(apt_archive_uri) || true  # missing source files are no error here
+        [ -n "$uri" ] || { echo "$who: no bookworm entry in apt's sources" >&2; return 1; }
+        echo "Adding a deb-src entry for bookworm main ($uri): $entry" >&2
+        cat > "$entry" <<SOURCES
+Types: deb-src
+URIs: $uri
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    }
+    _has_source && return 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "$who: apt has no source index for $package. As root, add a deb-src" >&2
+        echo "  entry for bookworm main and run apt-get update (or run this script as root)." >&2
+        return 1
+    fi
+    if ! grep -rqs --include='*.list' --include='*.sources' -E '^(deb-src|Types:.*deb-src)' \
+            /etc/apt/sources.list /etc/apt/sources.list.d; then
+        _add_entry || return 1
+    fi
+    apt_retry apt-get update -q >&2
+    if ! _has_source && [ ! -e "$entry" ]; then
+        _add_entry || return 1
+        apt_retry apt-get update -q >&2
+    fi
+    _has_source || { echo "$who: still no $package source package" >&2; return 1; }
 }
