@@ -1,11 +1,11 @@
 #include "effect/processor_features.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -13,12 +13,13 @@ namespace {
 // An auxiliary vector file of the given entries (native words, as the kernel writes them),
 // cut to `bytes` bytes when that is given; removed when the fixture goes.
 class AuxvFile {
-  public:
+   public:
     explicit AuxvFile(const std::vector<unsigned long>& words, long bytes = -1) {
         char name[] = "/tmp/ringwave-auxv-XXXXXX";
         const int fd = mkstemp(name);
         path_ = name;
-        const long size = bytes < 0 ? static_cast<long>(words.size() * sizeof(unsigned long)) : bytes;
+        const long size =
+            bytes < 0 ? static_cast<long>(words.size() * sizeof(unsigned long)) : bytes;
         if (fd >= 0) {
             if (write(fd, words.data(), size) != size) path_.clear();
             close(fd);
@@ -27,7 +28,7 @@ class AuxvFile {
     ~AuxvFile() { std::remove(path_.c_str()); }
     const char* path() const { return path_.c_str(); }
 
-  private:
+   private:
     std::string path_;
 };
 

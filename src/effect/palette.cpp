@@ -204,8 +204,8 @@ void rotatedWave(double phase, Decomposed p, std::uint8_t* out) {
     const std::uint32_t threshold = (2 * margin) << kFractionShift;
     const std::uint8_t* end = out + kHalf * kStride;
     for (std::uint8_t* entry = out;;) {
-        entry = decideEntries<kStride>(rows + (entry - out) / kStride, rotation, offset,
-                                       threshold, entry, end);
+        entry = decideEntries<kStride>(rows + (entry - out) / kStride, rotation, offset, threshold,
+                                       entry, end);
         if (entry == end) return;
         const int i = static_cast<int>((entry - out) / kStride);
         entry[0] = exactChannelValue(i, phase);

@@ -7,7 +7,7 @@
 // auxiliary vector. Code for one processor class is chosen from it at start-up, never by
 // trying an instruction.
 
-constexpr unsigned long kAuxHwcap = 16;           // AT_HWCAP
+constexpr unsigned long kAuxHwcap = 16;         // AT_HWCAP
 constexpr std::uint32_t kHwcapEdsp = 1u << 7;   // ARM: the ARMv5TE DSP forms (ldrd, strd, ...)
 constexpr std::uint32_t kHwcapNeon = 1u << 12;  // ARM: Advanced SIMD (NEON)
 
