@@ -6,6 +6,8 @@
 #                                  (tests/plugin/insn.c of qemu's source): "insns: N" at the end
 #   bench/qemu-plugin.sh block     prints the path of bench/board/block_profile.c built: the
 #                                  instructions of every translated block, for frame-costs.sh
+#   bench/qemu-plugin.sh frames    prints the path of bench/frame_insns.c built: instructions
+#                                  per frame of a user-mode program, for arm-cpu-counts.sh
 # Cached under ${XDG_CACHE_HOME:-$HOME/.cache}/ringwave/, keyed by this script, the plugin's
 # source and qemu's version. As root it adds a deb-src entry for bookworm when apt has none.
 set -euo pipefail
@@ -14,7 +16,8 @@ kind=${1:-}
 case "$kind" in
 insn) source_file=tests/plugin/insn.c library=libinsn.so ;;
 block) source_file=$root/bench/board/block_profile.c library=libblock_profile.so ;;
-*) echo "usage: qemu-plugin.sh insn|block" >&2; exit 2 ;;
+frames) source_file=$root/bench/frame_insns.c library=libframe_insns.so ;;
+*) echo "usage: qemu-plugin.sh insn|block|frames" >&2; exit 2 ;;
 esac
 . "$root/scripts/lib/apt.sh"    # apt_source_index, apt_source_fetch
 . "$root/scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit

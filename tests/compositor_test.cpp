@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "effect/compositor_paths.h"
+#include "effect/processor_features.h"
 
 namespace {
 
@@ -62,29 +64,63 @@ void composeFromCopies(const RingTable& table, const LayerOrigin origins[3], std
     composeLayersWords(*copiesOf(table), origins, pixels, pitch);
 }
 
-// What composeFrame draws with, and without, the word copies.
+// What composeFrame draws with the word copies, and without them.
 void composeLayout(const RingTable& table, const LayerOrigin origins[3], std::uint8_t* pixels,
                    int pitch) {
-    const RingLayout ring{&table, copiesOf(table)};
+    const RingLayout ring{&table, copiesOf(table), PixelLoop::kWords};
     composeLayers(ring, origins, pixels, pitch);
 }
 
 void composeLayoutWithoutCopies(const RingTable& table, const LayerOrigin origins[3],
                                 std::uint8_t* pixels, int pitch) {
-    const RingLayout ring{&table, nullptr};
+    const RingLayout ring{&table, nullptr, PixelLoop::kBytes};
     composeLayers(ring, origins, pixels, pitch);
 }
 
-// Every pixel loop of the compositor, whichever this build draws with.
-const ComposePath kPaths[] = {
-#if defined(__SSE2__)
-    {"composeLayersVector", composeLayersVector},
+// The loop start-up chooses on this processor, found once (its copies, if any, released).
+PixelLoop startUpLoop() {
+    static const PixelLoop loop = [] {
+        static RingTable table;
+        const RingLayout ring = buildRingLayout(&table);
+        std::free(ring.words);
+        return ring.loop;
+    }();
+    return loop;
+}
+
+// What composeFrame draws with on this processor, from the copies where that loop reads them.
+void composeStartUpLayout(const RingTable& table, const LayerOrigin origins[3],
+                          std::uint8_t* pixels, int pitch) {
+    const PixelLoop loop = startUpLoop();
+    const RingLayout ring{&table, loop == PixelLoop::kWords ? copiesOf(table) : nullptr, loop};
+    composeLayers(ring, origins, pixels, pitch);
+}
+
+#if defined(RINGWAVE_NEON_LOOP)
+bool processorHasNeon() {
+    return (processorHwcap() & kHwcapNeon) != 0;
+}
 #endif
-    {"composeLayersWords", composeFromCopies},
-    {"composeLayersBytes", composeLayersBytes},
-    {"composeLayers(copies)", composeLayout},
-    {"composeLayers(table alone)", composeLayoutWithoutCopies},
-};
+
+// Every pixel loop of the compositor this processor can run, whichever start-up chooses: the
+// NEON loop only where the kernel reports NEON.
+std::vector<ComposePath> pathsHere() {
+    std::vector<ComposePath> paths = {
+#if defined(__SSE2__)
+        {"composeLayersVector", composeLayersVector},
+#endif
+        {"composeLayersWords", composeFromCopies},
+        {"composeLayersBytes", composeLayersBytes},
+        {"composeLayers(copies)", composeLayout},
+        {"composeLayers(table alone)", composeLayoutWithoutCopies},
+        {"composeLayers(start-up's choice)", composeStartUpLayout},
+    };
+#if defined(RINGWAVE_NEON_LOOP)
+    if (processorHasNeon()) paths.push_back({"composeLayersNeon", composeLayersNeon});
+#endif
+    return paths;
+}
+const std::vector<ComposePath> kPaths = pathsHere();
 
 constexpr std::uint8_t kGuard = 0xEE;
 
@@ -332,12 +368,13 @@ TEST(Compositor, EveryWordOffsetOfWindowsAndDestination) {
     }
 }
 
-// Every offset within 16 bytes (an SSE2 register) of each window and of the destination.
+// Every offset within 32 bytes (two SSE2 registers, one NEON step) of each window and of the
+// destination.
 TEST(Compositor, EveryVectorOffset) {
     const auto table = makeScrambledTable();
     for (const ComposePath& path : kPaths) {
-        for (unsigned r = 0; r < 16; ++r) {
-            const LayerOrigin spread[3] = {{r, 0}, {16 + (r * 5) % 16, 1}, {32 + (r * 11) % 16, 2}};
+        for (unsigned r = 0; r < 32; ++r) {
+            const LayerOrigin spread[3] = {{r, 0}, {32 + (r * 5) % 32, 1}, {64 + (r * 11) % 32, 2}};
             ASSERT_EQ(0, composeAndCount(path.compose, *table, spread, static_cast<int>(r), 336))
                 << path.name << " " << r;
         }
@@ -408,4 +445,42 @@ TEST(Compositor, SumNeverWraps) {
         for (std::uint8_t p : pixels) ASSERT_EQ(255, p) << path.name;
     }
     std::free(table);
+}
+
+// Start-up reads the kernel's report once and draws with the loop it allows: on ARM the NEON
+// loop straight from the table where NEON is reported (no word copies allocated), the word
+// copies elsewhere (an ARM926 reports everything but NEON); SSE2 from the table on x86.
+TEST(Compositor, LayoutFollowsTheKernelsReport) {
+    static RingTable table;
+    constexpr std::uint32_t kArm926Hwcap = 0xd7;  // swp, half, thumb, fast multiply, VFP, EDSP
+    const RingLayout without = buildRingLayoutFor(&table, kArm926Hwcap);
+    const RingLayout with = buildRingLayoutFor(&table, kArm926Hwcap | kHwcapNeon);
+#if defined(__SSE2__)
+    EXPECT_EQ(PixelLoop::kVector, without.loop);
+    EXPECT_EQ(PixelLoop::kVector, with.loop);
+    EXPECT_EQ(nullptr, without.words);
+#else
+    EXPECT_EQ(PixelLoop::kWords, without.loop);
+    EXPECT_NE(nullptr, without.words);
+#if defined(RINGWAVE_NEON_LOOP)
+    EXPECT_EQ(PixelLoop::kNeon, with.loop);
+#else
+    EXPECT_EQ(PixelLoop::kWords, with.loop);
+#endif
+#endif
+    EXPECT_EQ(with.loop == PixelLoop::kWords, with.words != nullptr);
+    EXPECT_EQ(&table, with.table);
+    std::free(without.words);
+    std::free(with.words);
+}
+
+// The loop this processor got, against the one the test run names (ctest runs the suite
+// under several emulated processors, each with the loop it must get); the name is printed
+// either way.
+TEST(Compositor, StartUpLoopIsTheExpectedOne) {
+    const char* name = pixelLoopName(startUpLoop());
+    std::printf("pixel loop: %s (AT_HWCAP %#x)\n", name, static_cast<unsigned>(processorHwcap()));
+    const char* expected = std::getenv("RINGWAVE_EXPECTED_PIXEL_LOOP");
+    if (expected == nullptr) GTEST_SKIP() << "no RINGWAVE_EXPECTED_PIXEL_LOOP";
+    EXPECT_STREQ(expected, name);
 }

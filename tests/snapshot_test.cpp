@@ -89,7 +89,9 @@ void expectFrame(const std::string& path, std::uint32_t seed, std::uint64_t fram
     SDL_Color palette[kPaletteSize] = {};
     computePalette(t, params, palette);
     std::vector<std::uint8_t> pixels(kScreenWidth * kScreenHeight);
-    composeFrame(t, params, RingLayout{&table, nullptr}, pixels.data(), kScreenWidth);
+    const RingLayout ring = buildRingLayout(&table);
+    composeFrame(t, params, ring, pixels.data(), kScreenWidth);
+    std::free(ring.words);
 
     for (int i = 0; i < kPaletteSize; ++i) {
         ASSERT_EQ(palette[i].r, image.palette[i].r) << "entry " << i;

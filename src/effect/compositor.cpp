@@ -7,6 +7,7 @@
 
 #include "effect/compositor_paths.h"
 #include "effect/integer_sine.h"
+#include "effect/processor_features.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -94,6 +95,17 @@ void composeRowsVector(const std::uint8_t* w0, const std::uint8_t* w1, const std
         pixels += pitch;
     }
 }
+
+#endif
+
+#if defined(RINGWAVE_NEON_LOOP)
+
+// compositor_neon.S: all 200 rows of 320 pixels from the three windows, rows pitch bytes
+// apart. Its row and table widths are fixed there.
+extern "C" void composeRows_neon(const std::uint8_t* w0, const std::uint8_t* w1,
+                                 const std::uint8_t* w2, std::uint8_t* pixels, int pitch);
+static_assert(kScreenWidth == 320 && kScreenHeight == 200 && kRingTableWidth == 640,
+              "the sizes compositor_neon.S is written for");
 
 #endif
 
@@ -273,14 +285,39 @@ void fillRingWords(const RingTable& table, RingWords* words) {
     }
 }
 
-RingLayout buildRingLayout(const RingTable* table) {
+const char* pixelLoopName(PixelLoop loop) {
+    switch (loop) {
+        case PixelLoop::kBytes:
+            return "bytes";
+        case PixelLoop::kWords:
+            return "words";
+        case PixelLoop::kNeon:
+            return "neon";
+        case PixelLoop::kVector:
+            return "sse2";
+    }
+    return "?";
+}
+
+RingLayout buildRingLayoutFor(const RingTable* table, std::uint32_t hwcap) {
 #if defined(__SSE2__)
-    RingWords* words = nullptr;  // the copies would only cost memory and start-up time here
+    (void)hwcap;  // the copies would only cost memory and start-up time here
+    return RingLayout{table, nullptr, PixelLoop::kVector};
 #else
-    RingWords* words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
-    if (words != nullptr) fillRingWords(*table, words);
+#if defined(RINGWAVE_NEON_LOOP)
+    if ((hwcap & kHwcapNeon) != 0) return RingLayout{table, nullptr, PixelLoop::kNeon};
+#else
+    (void)hwcap;
 #endif
-    return RingLayout{table, words};
+    RingWords* words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
+    if (words == nullptr) return RingLayout{table, nullptr, PixelLoop::kBytes};
+    fillRingWords(*table, words);
+    return RingLayout{table, words, PixelLoop::kWords};
+#endif
+}
+
+RingLayout buildRingLayout(const RingTable* table) {
+    return buildRingLayoutFor(table, processorHwcap());
 }
 
 #if defined(__SSE2__)
@@ -288,6 +325,14 @@ void composeLayersVector(const RingTable& table, const LayerOrigin origins[kLaye
                          std::uint8_t* pixels, int pitch) {
     const Windows w = windowsOf(table, origins);
     composeRowsVector(w.w0, w.w1, w.w2, pixels, pitch);
+}
+#endif
+
+#if defined(RINGWAVE_NEON_LOOP)
+void composeLayersNeon(const RingTable& table, const LayerOrigin origins[kLayerCount],
+                       std::uint8_t* pixels, int pitch) {
+    const Windows w = windowsOf(table, origins);
+    composeRows_neon(w.w0, w.w1, w.w2, pixels, pitch);
 }
 #endif
 
@@ -306,15 +351,28 @@ void composeLayersBytes(const RingTable& table, const LayerOrigin origins[kLayer
 
 void composeLayers(const RingLayout& ring, const LayerOrigin origins[kLayerCount],
                    std::uint8_t* pixels, int pitch) {
+    switch (ring.loop) {
 #if defined(__SSE2__)
-    composeLayersVector(*ring.table, origins, pixels, pitch);
-#else
-    if (ring.words != nullptr) {
-        composeLayersWords(*ring.words, origins, pixels, pitch);
-    } else {
-        composeLayersBytes(*ring.table, origins, pixels, pitch);
-    }
+        case PixelLoop::kVector:
+            composeLayersVector(*ring.table, origins, pixels, pitch);
+            return;
 #endif
+#if defined(RINGWAVE_NEON_LOOP)
+        case PixelLoop::kNeon:
+            composeLayersNeon(*ring.table, origins, pixels, pitch);
+            return;
+#endif
+        case PixelLoop::kWords:
+            if (ring.words != nullptr) {
+                composeLayersWords(*ring.words, origins, pixels, pitch);
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    // The table alone: a layout without copies, or naming a loop this build lacks.
+    composeLayersBytes(*ring.table, origins, pixels, pitch);
 }
 
 void composeFrame(double t, const EffectParams& params, const RingLayout& ring,

@@ -27,22 +27,36 @@ void computeLayerOrigins(double t, const EffectParams& params, LayerOrigin origi
 // The ring table as 32-bit words at every byte offset; only the compositor looks inside.
 struct RingWords;
 
+// The pixel loops a build may draw with. Start-up picks one for the processor it runs on
+// (buildRingLayout) and every frame draws with it.
+enum class PixelLoop {
+    kBytes,   // one pixel per add, from the table alone: any processor, slow
+    kWords,   // aligned 32-bit words from the word copies: ARM without NEON
+    kNeon,    // NEON, 32 pixels per step straight from the table: ARM processors with NEON
+    kVector,  // SSE2, 16 pixels per add straight from the table: x86
+};
+
+// A short name for each loop ("bytes", "words", "neon", "sse2"), for tests and measurements.
+const char* pixelLoopName(PixelLoop loop);
+
 // The ring table as this build's pixel loop reads it: built once at start-up, then only read.
-// With SSE2 that is the table alone (windows are read at any byte offset at full speed).
-// Elsewhere (the ARM device, which has no unaligned word loads) the table also comes as four
-// byte-shifted copies of 32-bit words, 1,024,000 bytes, so that every window of every frame is
-// read with aligned words. words is null with SSE2, and when the copies' memory was not there;
-// frames are then added up from the table alone, byte by byte without SSE2, slower, with the
-// same pixels.
+// With SSE2, and on ARM processors whose kernel reports NEON, that is the table alone (their
+// loads read windows at any byte offset at full speed). Other processors (ARM without NEON has
+// no unaligned word loads) also get the table as four byte-shifted copies of 32-bit words,
+// 1,024,000 bytes, so that every window of every frame is read with aligned words. words is
+// null unless the loop is kWords; when the copies' memory was not there the loop is kBytes,
+// slower, with the same pixels.
 struct RingLayout {
     const RingTable* table;  // filled, never null
     RingWords* words;        // null, or one heap block the owner may free
+    PixelLoop loop;          // what composeFrame draws with
 };
 
-// The layout of a filled table for this build's pixel loop: the table, and the word copies
-// where the loop reads them and their memory can be had. Never fails. Start-up passes it the
-// table of buildRingTable, which prints "Precalculating table..." and ends the process with
-// "Out of memory" when the table itself cannot be allocated.
+// The layout of a filled table for the pixel loop this build has for this processor (asked
+// once, from AT_HWCAP): the table, and the word copies where the loop reads them and their
+// memory can be had. Never fails. Start-up passes it the table of buildRingTable, which
+// prints "Precalculating table..." and ends the process with "Out of memory" when the table
+// itself cannot be allocated.
 RingLayout buildRingLayout(const RingTable* table);
 
 // One frame: the layer origins for t, then 320 x 200 palette indices, each the sum of the

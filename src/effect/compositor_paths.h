@@ -24,8 +24,11 @@ struct RingWords {
 // Fills the four copies from a filled table.
 void fillRingWords(const RingTable& table, RingWords* words);
 
-// The loop composeFrame takes for this layout: SSE2 from the table where there is SSE2, else
-// the word copies when there are some, else the table byte by byte.
+// The layout buildRingLayout makes on a processor whose kernel reports hwcap (AT_HWCAP):
+// only the ARM build reads its NEON bit.
+RingLayout buildRingLayoutFor(const RingTable* table, std::uint32_t hwcap);
+
+// Draws with the layout's loop (one switch per frame).
 void composeLayers(const RingLayout& ring, const LayerOrigin origins[kLayerCount],
                    std::uint8_t* pixels, int pitch);
 
@@ -35,13 +38,20 @@ void composeLayersVector(const RingTable& table, const LayerOrigin origins[kLaye
                          std::uint8_t* pixels, int pitch);
 #endif
 
+#if defined(RINGWAVE_NEON_LOOP)
+// Thirty-two pixels per step, every load and store unaligned (compositor_neon.S). Only for
+// processors whose kernel reports NEON.
+void composeLayersNeon(const RingTable& table, const LayerOrigin origins[kLayerCount],
+                       std::uint8_t* pixels, int pitch);
+#endif
+
 // Four pixels per 32-bit add, every word load from the copy of its window's byte offset and
 // every word store aligned (a few head and tail bytes per row bring the destination to a word
 // boundary); on ARM eight words per window per load-multiple pair.
 void composeLayersWords(const RingWords& words, const LayerOrigin origins[kLayerCount],
                         std::uint8_t* pixels, int pitch);
 
-// One pixel per add: the loop without copies on processors without SSE2.
+// One pixel per add: the loop where the word loop's copies could not be had.
 void composeLayersBytes(const RingTable& table, const LayerOrigin origins[kLayerCount],
                         std::uint8_t* pixels, int pitch);
 

@@ -34,9 +34,8 @@ struct alignas(8) SectorRow {
 };
 constexpr int kSineScaleBits = 30;
 
-// Rows for sectors 0 .. 636: the palette walks 128 sectors three apart from any start without
-// wrapping (255 + 3 * 127 = 636); row j + 256 equals row j.
-constexpr int kSectorRows = kSectors + 3 * 127;
+// One row per sector.
+constexpr int kSectorRows = kSectors;
 
 // sin(2 pi k / 256) summed from the Taylor series at -pi .. pi (error below 1e-15, far under
 // the rounding to 2^-31).

@@ -46,8 +46,31 @@ constexpr WaveAngles kWaveAngles = makeWaveAngles();
 constexpr int kSectorStep = 3;
 static_assert(kSectorStep * kHalf % integer_sine::kSectors == integer_sine::kSectors / 2,
               "entry i + 128 lies half a turn from entry i");
-static_assert(integer_sine::kSectors - 1 + kSectorStep * (kHalf - 1) < integer_sine::kSectorRows,
-              "the walk from any sector stays inside the rows");
+
+// The sector rows in the order a channel's walk visits them, three sectors a step: walk row k
+// is sector 3k (mod 256), and walk row k + 1 is three sectors on from walk row k. The walk
+// from sector j starts at walk row 171 j (mod 256) (3 * 171 = 1 mod 256) and reads 128 rows
+// one after the other, so that one load-multiple with write-back fetches each, on every ARM
+// processor; the rows run on past 255 so that no walk wraps.
+constexpr int kWalkInverse = 171;
+static_assert(kSectorStep * kWalkInverse % integer_sine::kSectors == 1, "171 undoes 3 steps");
+constexpr int kWalkRows = integer_sine::kSectors + kHalf - 1;
+struct WalkTable {
+    SectorRow rows[kWalkRows];
+};
+constexpr WalkTable makeWalkTable() {
+    WalkTable walk{};
+    for (int k = 0; k < kWalkRows; ++k) {
+        walk.rows[k] = integer_sine::kSectorTable.rows[kSectorStep * k % integer_sine::kSectors];
+    }
+    return walk;
+}
+constexpr WalkTable kWalkTable = makeWalkTable();
+
+// The first walk row of the walk from sector j.
+const SectorRow* walkFrom(std::uint64_t sector) {
+    return &kWalkTable.rows[(sector * kWalkInverse) % integer_sine::kSectors];
+}
 
 // A byte's estimate: y = (sin + 1) * 127 in units of 2^-22, (sin_j * 127 cos b + cos_j * 127
 // sin b) / 2^32 with the rows in units of 2^-30 and the rotation in units of 2^-24, plus 127.
@@ -99,18 +122,16 @@ bool nearInteger(std::uint32_t estimate, std::uint32_t margin) {
     return (estimate << kFractionShift) < ((2 * margin) << kFractionShift);
 }
 
-// Decides entries out[0] (sector row[0]) and out[kHalf * kStride] (half a turn on), then the
-// next entry three rows further on, up to the entry at `end`; stops early at an entry whose
+// Decides entries out[0] (walk row[0]) and out[kHalf * kStride] (half a turn on), then the
+// next entry from the next walk row, up to the entry at `end`; stops early at an entry whose
 // estimate lies near an integer and returns where it stopped. The threshold is twice the
 // margin with the fraction's bits moved to the top (as nearInteger compares them).
-// The ARM form loads each row's pair with ldrd, an ARMv5TE instruction (__ARM_FEATURE_DSP):
-// an ARMv4T build takes the portable loop.
-#if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__) && defined(__ARM_FEATURE_DSP)
+#if defined(__arm__) && !defined(__thumb__) && defined(__OPTIMIZE__)
 
-// On the device, 11 instructions per two bytes: one load of the row's pair, a multiply and a
-// multiply-accumulate, the offset, the margin test, the byte, its opposite, two stores, and
-// half of the loop's test (two entries a pass, the first pass entered half way through when
-// the count is odd).
+// On the device, 11 instructions per two bytes: one load-multiple of the row's pair, a
+// multiply and a multiply-accumulate, the offset, the margin test, the byte, its opposite, two
+// stores, and half of the loop's test (two entries a pass, the first pass entered half way
+// through when the count is odd). ARMv4T instructions only, for every ARM processor.
 template <int kStride>
 std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32_t offset,
                             std::uint32_t threshold, std::uint8_t* out, const std::uint8_t* end) {
@@ -118,7 +139,7 @@ std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32
     if (out == end) return out;
     // One line an instruction, the loop's labels on lines of their own.
 #define RINGWAVE_DECIDE_ENTRY                               \
-    "ldrd r4, r5, [%[row]], %[rowStep]\n\t"                 \
+    "ldmia %[row]!, {r4, r5}\n\t"                           \
     "smull r6, r7, r4, %[cosine]\n\t"                       \
     "smlal r6, r7, r5, %[sine]\n\t"                         \
     "add r7, r7, %[offset]\n\t"                             \
@@ -139,8 +160,8 @@ std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32
         : [row] "+r"(row), [out] "+r"(out)
         : [cosine] "r"(rotation.cosine), [sine] "r"(rotation.sine), [offset] "r"(offset),
           [threshold] "r"(threshold), [end] "r"(end),
-          [rowStep] "I"(kSectorStep * sizeof(SectorRow)), [fractionShift] "I"(kFractionShift),
-          [fractionBits] "I"(kFractionBits), [half] "I"(kHalf * kStride), [stride] "I"(kStride)
+          [fractionShift] "I"(kFractionShift), [fractionBits] "I"(kFractionBits),
+          [half] "I"(kHalf * kStride), [stride] "I"(kStride)
         : "r4", "r5", "r6", "r7", "cc", "memory");
 #undef RINGWAVE_DECIDE_ENTRY
     // clang-format on
@@ -152,7 +173,7 @@ std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32
 template <int kStride>
 std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32_t offset,
                             std::uint32_t threshold, std::uint8_t* out, const std::uint8_t* end) {
-    for (; out != end; out += kStride, row += kSectorStep) {
+    for (; out != end; out += kStride, ++row) {
         const std::uint32_t value = estimate(*row, rotation, offset);
         if ((value << kFractionShift) < threshold) break;
         const std::uint32_t byte = value >> kFractionBits;
@@ -168,8 +189,9 @@ std::uint8_t* decideEntries(const SectorRow* row, Rotation rotation, std::uint32
 // offset b in its sector, and entry i + 128 the same half a turn on, where the sine changes
 // sign: its value is 254 - y, in (253 - n, 254 - n) when y is in (n, n + 1), so one estimate
 // and one margin test serve both (the negated rows are the rows of the sectors there, exactly,
-// and the other errors are the same). The walk goes through rows that repeat past 255, three
-// rows a step; an entry near an integer takes the formula, for itself and its opposite.
+// and the other errors are the same). The walk reads the walk table's rows one after the other
+// (three sectors a step); an entry near an integer takes the formula, for itself and its
+// opposite.
 template <int kStride>
 void rotatedWave(double phase, Decomposed p, std::uint8_t* out) {
     const std::uint64_t turns = integer_sine::turnsOf(p);
@@ -177,13 +199,13 @@ void rotatedWave(double phase, Decomposed p, std::uint8_t* out) {
         kMarginUnits +
         (p.exponent >= kRoundingExponent ? 1u << (p.exponent - kRoundingExponent) : 0u);
     const Rotation rotation = integer_sine::rotation(turns, kChannelAmplitude);
-    const SectorRow* rows = &integer_sine::kSectorTable.rows[turns >> integer_sine::kSectorShift];
+    const SectorRow* rows = walkFrom(turns >> integer_sine::kSectorShift);
     const std::uint32_t offset = kMiddle + margin;
     const std::uint32_t threshold = (2 * margin) << kFractionShift;
     const std::uint8_t* end = out + kHalf * kStride;
     for (std::uint8_t* entry = out;;) {
-        entry = decideEntries<kStride>(rows + kSectorStep * ((entry - out) / kStride), rotation,
-                                       offset, threshold, entry, end);
+        entry = decideEntries<kStride>(rows + (entry - out) / kStride, rotation, offset, threshold,
+                                       entry, end);
         if (entry == end) return;
         const int i = static_cast<int>((entry - out) / kStride);
         entry[0] = exactChannelValue(i, phase);

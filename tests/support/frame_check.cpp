@@ -72,7 +72,7 @@ EffectParams startRun(std::uint32_t seed, std::unique_ptr<RingTable>* table) {
 int findFrame(std::uint32_t seed, std::uint64_t maxFrame, const RgbImage& screen) {
     std::unique_ptr<RingTable> table;
     const EffectParams params = startRun(seed, &table);
-    const RingLayout ring{table.get(), nullptr};  // the pixels are the same with word copies
+    const RingLayout ring = buildRingLayout(table.get());  // kept until the process ends
 
     std::vector<std::uint8_t> pixels(kPixels);
     SDL_Color palette[kPaletteSize] = {};
@@ -230,7 +230,7 @@ int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t ma
                     const RgbImage& screen) {
     std::unique_ptr<RingTable> table;
     const EffectParams params = startRun(seed, &table);
-    const RingLayout ring{table.get(), nullptr};  // the pixels are the same with word copies
+    const RingLayout ring = buildRingLayout(table.get());  // kept until the process ends
 
     std::vector<std::uint8_t> pixels(kPixels), nextPixels(kPixels);
     SDL_Color palette[kPaletteSize] = {};
