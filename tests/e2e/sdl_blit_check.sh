@@ -2,11 +2,11 @@
 # The device's SDL converts 8-bit surfaces to 16- and 32-bit ones with the project's ARM loops
 # (toolchain/patches/sdl/): the same bytes as SDL's own C loops. sdl_blit_dump built against the
 # patched library and against the unpatched one (toolchain/sdl-build.sh makes both) runs under
-# qemu-arm on each processor named; the two outputs must be equal, byte for byte.
-#   sdl_blit_check.sh NM PATCHED_DUMP UNPATCHED_DUMP QEMU_ARM CPU...
+# qemu-arm on the device's processors, the ARM926 (ARMv5TE) and, when the binaries are built
+# for ARMv4T, the ti925t (ARMv4T); the two outputs must be equal, byte for byte.
+#   sdl_blit_check.sh NM READELF PATCHED_DUMP UNPATCHED_DUMP QEMU_ARM
 set -u
-nm=$1 patched=$2 unpatched=$3 qemu=$4
-shift 4
+nm=$1 readelf=$2 patched=$3 unpatched=$4 qemu=$5
 fail() { echo "FAIL: $*" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -18,7 +18,14 @@ for loop in $loops; do
     ! "$nm" "$unpatched" | grep -qw "$loop" || fail "$unpatched: has $loop (a patched SDL)"
 done
 
-for cpu in "$@"; do
+cpus=arm926
+if "$readelf" -A "$patched" | grep -q 'Tag_CPU_arch: v4T$' &&
+        "$readelf" -A "$unpatched" | grep -q 'Tag_CPU_arch: v4T$'; then
+    cpus="$cpus ti925t"
+else
+    echo "not on the ti925t: the binaries are not built for ARMv4T"
+fi
+for cpu in $cpus; do
     "$qemu" -cpu "$cpu" "$unpatched" > "$work/expected" || fail "$cpu: unpatched run failed"
     "$qemu" -cpu "$cpu" "$patched" > "$work/actual" || fail "$cpu: patched run failed"
     [ -s "$work/expected" ] || fail "$cpu: no output"
