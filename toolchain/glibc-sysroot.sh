@@ -16,7 +16,8 @@ host=arm-linux-gnueabi
 arm_flags="-march=armv5te -marm -mfloat-abi=soft"
 jobs=2
 
-key=$(cat "$0" "$root/toolchain/sdl-build.sh" "$toolchain" "$root/cmake/arm-target.cmake" |
+key=$(cat "$0" "$root/toolchain/sdl-build.sh" "$root"/toolchain/patches/sdl/*.patch "$toolchain" \
+          "$root/cmake/arm-target.cmake" |
       sha256sum | cut -d' ' -f1)
 stamp=$sysroot/.ringwave-sysroot
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then

@@ -15,7 +15,8 @@ toolchain=$(readlink -f "$root/build/uclibc-toolchain")
 arm_flags="-march=armv4t -marm -mfloat-abi=soft"
 
 . "$root/scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit, cache_link
-key=$( { cat "$0" "$root/toolchain/sdl-build.sh"; echo "${toolchain##*/}"; } | cache_key)
+key=$( { cat "$0" "$root/toolchain/sdl-build.sh" "$root"/toolchain/patches/sdl/*.patch
+         echo "${toolchain##*/}"; } | cache_key)
 sysroot=$cache_dir/uclibc-sdl-$key
 if ! cache_begin "$sysroot" usr/lib/libSDL.a; then
     cache_link "$sysroot" "$link"
