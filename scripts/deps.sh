@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages ringwave needs for the given purposes:
 #   deps.sh build   compiler, CMake and SDL 1.2 (enough to build and run the demo)
-#   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools, and
-#                   SDL 2, which sdl12-compat runs on (toolchain/sdl12-compat.sh fetches it)
+#   deps.sh test    build, plus GoogleTest, Google Benchmark, an X server and its tools,
+#                   SDL 2, which sdl12-compat runs on (toolchain/sdl12-compat.sh fetches it),
+#                   patchelf and Debian's archive keys, with which the tests run ringwave on
+#                   the SDL 1.2 of Debian 13 (toolchain/debian13-root.sh)
 #   deps.sh arm     the ARM cross compiler, qemu user-mode emulation, SDL's source tools,
 #                   GoogleTest's sources (toolchain/glibc-sysroot.sh builds both for the target),
 #                   uClibc-ng's source with the kernel headers it is built against
@@ -26,7 +28,7 @@ for purpose in "$@"; do
     build) packages+=(build-essential cmake pkg-config libsdl1.2-dev) ;;
     test)  packages+=(build-essential cmake pkg-config libsdl1.2-dev libgtest-dev
                       libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime
-                      libx11-dev libsdl2-2.0-0) ;;
+                      libx11-dev libsdl2-2.0-0 patchelf debian-archive-keyring) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
                       uclibc-source linux-libc-dev-armel-cross xz-utils python3

@@ -14,8 +14,9 @@
  * counted inside the frame loop only, and so are heap requests, told apart by who made them:
  * the program's own code (loop_allocs) or the libraries, SDL and what it runs on
  * (loop_allocs_library). At SDL_Quit it lists the event types still queued (queued_at_quit).
- * The report also names the SDL library that was loaded and whether SDL 2 was loaded under
- * it (as sdl12-compat does), and gives the order of the first frame's calls (frame_order: C
+ * The report also names the SDL library that was loaded, lists every object the process has
+ * loaded ("object PATH" lines: SDL 2 under sdl12-compat, and what they run on), and gives the
+ * order of the first frame's calls (frame_order: C
  * for the palette, L lock, U unlock, F flip) and how many later frames called in another
  * order.
  */
@@ -27,6 +28,7 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <link.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -302,10 +304,14 @@ int SDL_Flip(SDL_Surface* surface) {
     return real(surface);
 }
 
-/* Whether SDL 2 is loaded: sdl12-compat loads it under the SDL 1.2 interface. */
-static int findSdl2(struct dl_phdr_info* info, size_t size, void* found) {
+/* One "object PATH" line for each loaded object that has a path; *fd is the report's. */
+static int writeObject(struct dl_phdr_info* info, size_t size, void* fd) {
     (void)size;
-    if (strstr(info->dlpi_name, "libSDL2") != NULL) *(int*)found = 1;
+    if (strchr(info->dlpi_name, '/') == NULL) return 0;
+    char line[PATH_MAX + 16];
+    int length = snprintf(line, sizeof line, "object %s\n", info->dlpi_name);
+    if (length < 0 || length >= (int)sizeof line) return 0;
+    if (write(*(int*)fd, line, (size_t)length) != length) perror("shim report");
     return 0;
 }
 
@@ -315,24 +321,23 @@ __attribute__((destructor)) static void writeReport(void) {
     endFrame();
     Dl_info sdl;
     if (!dladdr(nextSymbol("SDL_Init"), &sdl) || sdl.dli_fname == NULL) sdl.dli_fname = "?";
-    int sdl2 = 0;
-    dl_iterate_phdr(findSdl2, &sdl2);
     char text[2048];
     int length = snprintf(
         text, sizeof text,
         "sdl_init %ld\nsdl_quit %ld\nvideo_calls %ld\nvideo_flags 0x%08lx\n"
         "polls %ld\nset_colors %ld\nset_colors_other %ld\nlocks %ld\n"
         "lock_failures %ld\nunlocks %ld\nflips %ld\nloop_allocs %ld\nloop_allocs_library %ld\n"
-        "push_failures %ld\nqueued_at_quit %s\nsdl_library %s\nsdl2_loaded %d\n"
+        "push_failures %ld\nqueued_at_quit %s\nsdl_library %s\n"
         "frame_order %s\norder_mismatches %ld\n",
         counters.sdlInit, counters.sdlQuit, counters.videoCalls, counters.videoFlags,
         counters.polls, counters.setColors, counters.setColorsOther, counters.locks,
         counters.lockFailures, counters.unlocks, counters.flips, counters.loopAllocs,
-        counters.loopAllocsLibrary, counters.pushFailures, queuedAtQuit, sdl.dli_fname, sdl2,
+        counters.loopAllocsLibrary, counters.pushFailures, queuedAtQuit, sdl.dli_fname,
         firstOrder[0] != '\0' ? firstOrder : "-", counters.orderMismatches);
     if (length < 0 || length >= (int)sizeof text) return;
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return;
     if (write(fd, text, (size_t)length) != length) perror("shim report");
+    dl_iterate_phdr(writeObject, &fd);
     close(fd);
 }

@@ -4,8 +4,8 @@
 #   x11_e2e.sh CASE RINGWAVE SNAPSHOT X11_POKE FRAME_CHECK
 # Every case starts its own server on a free display and stops it at the end. Every wait is
 # a poll with a bound, never a fixed sleep standing in for "long enough".
-# RINGWAVE_TEST_SDL_DIR, when set, is the folder of another SDL 1.2 library (sdl12-compat)
-# that ringwave loads instead of the one it was linked with.
+# RINGWAVE_TEST_SDL_STACK (tests/e2e/sdl_stack.sh) names the SDL 1.2 library ringwave loads
+# instead of the one it was linked with: sdl12-compat on this machine or on Debian 13.
 set -u
 case_name=$1
 ringwave=$2
@@ -15,9 +15,6 @@ frame_check=$5
 work=$(mktemp -d)
 xvfb_pid=
 rw_pid=
-sdl_dir=${RINGWAVE_TEST_SDL_DIR:-}
-sdl_env=()
-[ -n "$sdl_dir" ] && sdl_env=("LD_LIBRARY_PATH=$sdl_dir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}")
 
 cleanup() {
     [ -n "$rw_pid" ] && kill -KILL "$rw_pid" 2>/dev/null
@@ -31,6 +28,10 @@ fail() {
     for f in out err xvfb.err; do [ -s "$work/$f" ] && sed "s/^/  $f: /" "$work/$f" >&2; done
     exit 1
 }
+
+. "$(dirname "$0")/../e2e/sdl_stack.sh"
+sdl_stack_setup "$ringwave"
+ringwave=$sdl_program
 
 # Polls a command every 0.1 s, at most $1 tries; true as soon as the command succeeds.
 poll() {
@@ -60,20 +61,9 @@ start_ringwave() {
     rw_pid=$!
 }
 
-# The running ringwave loaded the SDL library it was meant to: sdl12-compat from
-# RINGWAVE_TEST_SDL_DIR, with SDL 2 under it, or else the classic library, without SDL 2.
+# The running ringwave loaded the SDL library it was meant to (sdl_stack.sh).
 expect_sdl_library() {
-    local maps library
-    maps=$(awk '{ print $6 }' "/proc/$rw_pid/maps" | sort -u) || fail "no maps of ringwave"
-    library=$(grep -m1 '/libSDL-1\.2\.so' <<< "$maps")
-    if [ -n "$sdl_dir" ]; then
-        [ "$(realpath "$library")" = "$(realpath "$sdl_dir/libSDL-1.2.so.0")" ] ||
-            fail "loaded '$library', not the library in $sdl_dir"
-        grep -q '/libSDL2-2\.0\.so' <<< "$maps" || fail "sdl12-compat ran without SDL 2"
-    else
-        [ -n "$library" ] || fail "no SDL 1.2 library loaded"
-        ! grep -q '/libSDL2-2\.0\.so' <<< "$maps" || fail "SDL 2 loaded under the classic SDL 1.2"
-    fi
+    expect_sdl_objects < <(mapped_code "$rw_pid")
 }
 
 # ringwave's window: a visible window of its process with its class name. It is found by
@@ -245,7 +235,8 @@ frame-match)
     # palette or in frame n + 1's: setting the next palette redisplays the pixels on screen
     # in the new colours before they are redrawn.
     seed=1767225600  # 2026-01-01 00:00:00 UTC
-    libfaketime=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
+    # The libfaketime of the system SDL runs on.
+    libfaketime=$(ls "$sdl_root"/usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
     [ -n "$libfaketime" ] || fail "libfaketime not found"
     start_x
     started=$(date +%s.%N)
