@@ -6,6 +6,7 @@
 
 #include "effect/compositor.h"
 #include "effect/palette.h"
+#include "signals.h"
 
 namespace {
 
@@ -58,11 +59,13 @@ int runFrameLoop(SDL_Surface* screen, FramePath path, const EffectParams& params
     std::int64_t frames = 0;
     // The input event that ends the run stays queued. Every animated value is a function of
     // the frame count, so there is no pacing and no timer.
-    while (!inputPending()) {
+    while (!stopSignalled() && !inputPending()) {
         ++frames;
         drawFrame(screen, path, params, ring, static_cast<double>(frames), palette);
     }
-    reportFrameRate(frames, start);
+    // A signal that ends the process ends the run unreported: the exit hook restores the
+    // console and ends the process by it.
+    if (endingSignal() == 0) reportFrameRate(frames, start);
     return 0;
 }
 
@@ -75,4 +78,5 @@ void reportFrameRate(std::int64_t frames, RunClock::time_point start) {
     const RunClock::time_point end = RunClock::now();
     const double elapsed = std::chrono::duration<double>(end - start).count();
     std::printf("Frame rate: %g frames/sec\n", frameRate(frames, elapsed));
+    flushOutput(stdout);  // a terminal or reader that went away changes nothing else
 }

@@ -28,10 +28,12 @@ struct FramePath {
 FramePath chooseFramePath(const SDL_VideoInfo* info, const SDL_Surface* screen);
 
 // Runs frames as fast as they come until an input event is pending (a key, a mouse button,
-// a quit request; it is left in the queue), then prints the frame-rate line. Notices that
-// are not input (focus, pointer motion, expose, window-manager and resize notices) are taken
-// out of the queue and never end the run. Each pass sets the palette, and draws (and flips,
-// where the path says so) only when the surface locks. Returns the exit status 0.
+// a quit request; it is left in the queue) or a caught signal asks it to stop (signals.h),
+// then prints the frame-rate line, unless the signal is one that is to end the process.
+// Notices that are not input (focus, pointer motion, expose, window-manager and resize
+// notices) are taken out of the queue and never end the run. Each pass sets the palette, and
+// draws (and flips, where the path says so) only when the surface locks. Returns the exit
+// status 0.
 int runFrameLoop(SDL_Surface* screen, FramePath path, const EffectParams& params,
                  const RingLayout& ring, RunClock::time_point start);
 
@@ -45,7 +47,8 @@ bool inputPending();
 // result is always finite and never negative.
 double frameRate(std::int64_t frames, double elapsedSeconds);
 
-// Reads the end time and prints "Frame rate: %g frames/sec" for frames since start.
+// Reads the end time and prints "Frame rate: %g frames/sec" for frames since start, flushed at
+// once; a write that fails (the terminal hung up, the reader went away) changes nothing else.
 void reportFrameRate(std::int64_t frames, RunClock::time_point start);
 
 #endif  // RINGWAVE_FRAME_LOOP_H_

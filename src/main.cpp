@@ -12,6 +12,7 @@
 #include "effect/ring_table.h"
 #include "fixed_panel.h"
 #include "frame_loop.h"
+#include "signals.h"
 #include "video_flags.h"
 
 namespace {
@@ -53,11 +54,17 @@ int main(int argc, char* argv[]) {
 
     // A panel that cannot switch to 320 x 200 shows the picture in its middle.
     keepFixedPanelMode();
+    // A signal while SDL starts waits until SDL's shutdown can answer it; after SDL_Init,
+    // SDL's shutdown is the exit hook, and the signals that would end the process without it
+    // run it first (signals.h).
+    holdSignals();
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+        releaseSignals();
         return kStartupFailure;
     }
-    std::atexit(SDL_Quit);
+    std::atexit(restoreAndEnd);
+    catchSignals(SDL_Quit);
 
     SDL_Surface* screen = openScreen(argv);
     if (screen == nullptr) return kStartupFailure;

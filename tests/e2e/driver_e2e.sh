@@ -12,6 +12,7 @@ work=$(mktemp -d)
 xvfb_pid=
 trap 'rm -rf "$work"; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 export SDL_VIDEODRIVER=dummy
+ulimit -c 0  # the signals that dump core end runs here on purpose
 # Sanitizer builds: SDL's own allocations are not this program's leaks.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 
@@ -32,8 +33,9 @@ expect_counter() {
 # environment follows. Checks which SDL library the run loaded; returns ringwave's status.
 run_shimmed() {
     local polls=$1; shift
-    local status=0
-    timeout 60 env "${sdl_env[@]}" "$@" RWSHIM_STOP_AFTER_POLLS="$polls" \
+    local status=0 options=()
+    while [ $# -gt 0 ] && [ "${1#--}" != "$1" ]; do options+=("$1"); shift; done  # env's own
+    timeout 60 env "${options[@]}" "${sdl_env[@]}" "$@" RWSHIM_STOP_AFTER_POLLS="$polls" \
         RWSHIM_REPORT="$work/report" LD_PRELOAD="$shim" "$ringwave" \
         > "$work/out" 2> "$work/err" < /dev/null || status=$?
     [ -s "$work/report" ] || fail "no report from the shim (status $status)"
@@ -64,6 +66,41 @@ run_and_signal() {
     echo "$status"
 }
 
+# Waits until the running ringwave $1 has a handler for signal $2 (its own or SDL's, set up
+# once SDL has started) and the loop has run a while.
+await_handler() {
+    local pid=$1 number=$2 mask
+    for _ in $(seq 600); do
+        mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$pid/status" 2>/dev/null) || break
+        [ -n "$mask" ] || break
+        if (( (16#$mask >> (number - 1)) & 1 )); then sleep 0.5; return 0; fi
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+    fail "no handler for signal $number"
+}
+
+# Runs ringwave with the shim (never stopped by it) and every signal at its default action,
+# sends it signal $1 while frames are drawn and echoes its exit status. $2: where its
+# standard output goes (default $work/out).
+signal_shimmed() {
+    local number=$1 out=${2:-$work/out}
+    rm -f "$work/report"
+    env --default-signal "${sdl_env[@]}" RWSHIM_REPORT="$work/report" LD_PRELOAD="$shim" "$ringwave" \
+        > "$out" 2> "$work/err" < /dev/null &
+    local pid=$! status=0
+    ( await_handler "$pid" "$number" ) || exit 1
+    kill -s "$number" "$pid"
+    wait "$pid" || status=$?
+    [ -s "$work/report" ] || fail "no report from the shim (status $status)"
+    echo "$status"
+}
+
+# stdout holds the progress line only: no rate line.
+expect_unreported() {
+    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout: no rate line expected"
+}
+
 # A frame's calls under the dummy driver (C the palette, L lock, U unlock, F flip), and the
 # flips of a frame. Classic SDL 1.2's dummy screen has a palette: colours first, then the
 # pixels and the flip. sdl12-compat's screens never have one (it converts its 8-bit surface
@@ -83,6 +120,122 @@ sigint|sigterm)
     [ "$status" = 0 ] || fail "exit status $status after SIG$sig"
     [ ! -s "$work/err" ] || fail "unexpected stderr"
     expect_positive_rate
+    ;;
+sighup)
+    # A hang-up ends the run as a quit request: the rate line, SDL shut down, status 0.
+    status=$(signal_shimmed 1) || exit 1
+    [ "$status" = 0 ] || fail "exit status $status after SIGHUP"
+    [ ! -s "$work/err" ] || fail "unexpected stderr"
+    expect_positive_rate
+    expect_counter sdl_quit 1
+    ;;
+hangup-output-gone)
+    # The terminal or reader is gone when the rate line is written: the write fails, nothing
+    # else changes (no SIGPIPE, status 0). First stdout closed, then a pipe whose reader read
+    # the first line and left.
+    rm -f "$work/report"
+    env --default-signal "${sdl_env[@]}" RWSHIM_REPORT="$work/report" LD_PRELOAD="$shim" "$ringwave" \
+        >&- 2> "$work/err" < /dev/null &
+    pid=$! status=0
+    ( await_handler "$pid" 1 ) || exit 1
+    kill -HUP "$pid"
+    wait "$pid" || status=$?
+    [ "$status" = 0 ] || fail "exit status $status after SIGHUP with stdout closed"
+    [ ! -s "$work/err" ] || fail "unexpected stderr with stdout closed"
+    expect_counter sdl_quit 1
+    mkfifo "$work/pipe"
+    head -n 1 < "$work/pipe" > "$work/out" &
+    reader=$!
+    status=$(signal_shimmed 1 "$work/pipe") || exit 1
+    wait "$reader"
+    [ "$status" = 0 ] || fail "exit status $status after SIGHUP with the pipe's reader gone"
+    [ ! -s "$work/err" ] || fail "unexpected stderr with the pipe's reader gone"
+    expect_unreported   # the reader took the first line only
+    expect_counter sdl_quit 1
+    ;;
+ending-signals)
+    # Each signal that would end the process ends it, by that same signal (the shell sees
+    # 128 + N), once SDL has been shut down; the run is not reported. SIGQUIT is SDL 1.2's
+    # own (its parachute), the rest this program's; the faults here come from another
+    # process. 34 is SIGRTMIN.
+    for number in 2 3 4 5 6 7 8 10 11 12 13 14 16 24 25 26 27 29 30 31 34; do
+        case $number in
+        2) continue ;;  # SIGINT: a quit request (case sigint)
+        esac
+        status=$(signal_shimmed "$number") || exit 1
+        [ "$status" = $((128 + number)) ] || fail "exit status $status after signal $number"
+        [ ! -s "$work/err" ] || fail "unexpected stderr after signal $number"
+        expect_unreported
+        expect_counter sdl_quit 1
+    done
+    ;;
+cpu-limit)
+    # A CPU-time limit (ulimit -t): the kernel sends SIGXCPU once it is spent.
+    status=0
+    ( ulimit -S -t 1; exec env --default-signal "${sdl_env[@]}" RWSHIM_REPORT="$work/report" \
+        LD_PRELOAD="$shim" "$ringwave" > "$work/out" 2> "$work/err" < /dev/null ) || status=$?
+    [ "$status" = $((128 + 24)) ] || fail "exit status $status, not SIGXCPU's"
+    expect_unreported
+    expect_counter sdl_quit 1
+    ;;
+signals-at-start)
+    # During the table's precalculation nothing is caught yet: the signal ends the process
+    # at once and SDL is never touched (the shim leaves no report).
+    for number in 1 10; do
+        rm -f "$work/report"
+        env --default-signal "${sdl_env[@]}" RWSHIM_RAISE="table:$number" RWSHIM_REPORT="$work/report" \
+            LD_PRELOAD="$shim" "$ringwave" > "$work/out" 2> "$work/err" < /dev/null
+        status=$?
+        [ "$status" = $((128 + number)) ] || fail "exit status $status, signal $number at the table"
+        [ ! -e "$work/report" ] || fail "SDL touched after signal $number at the table"
+    done
+    # While SDL starts or sets the mode the signal waits; the loop then stops before its
+    # first frame, and a hang-up reports that run, an ending signal ends the process by it
+    # after SDL's shutdown.
+    for place in init mode; do
+        run_shimmed 0 --default-signal RWSHIM_RAISE="$place:1"; status=$?
+        [ "$status" = 0 ] || fail "exit status $status, SIGHUP at $place"
+        [ "$(check_report_lines)" = 0 ] || fail "rate should be 0, SIGHUP at $place"
+        expect_counter polls 0
+        expect_counter sdl_quit 1
+        run_shimmed 0 --default-signal RWSHIM_RAISE="$place:10"; status=$?
+        [ "$status" = $((128 + 10)) ] || fail "exit status $status, SIGUSR1 at $place"
+        expect_unreported
+        expect_counter polls 0
+        expect_counter sdl_quit 1
+    done
+    ;;
+signals-in-loop)
+    # Raised by the program's own code (abort, a fault) SDL is shut down in the handler and
+    # the process ends by the signal at once; a signal of the other kinds is seen at the next
+    # event check, after the frame in progress. SIGSEGV is SDL 1.2's parachute's, this
+    # program's on sdl12-compat.
+    for number in 6 4 5 31 11; do
+        run_shimmed 0 --default-signal RWSHIM_RAISE="peek40:$number"; status=$?
+        [ "$status" = $((128 + number)) ] || fail "exit status $status, signal $number raised"
+        expect_unreported
+        expect_counter sdl_quit 1
+        expect_counter polls 40
+    done
+    run_shimmed 0 --default-signal RWSHIM_RAISE="peek40:10"; status=$?
+    [ "$status" = $((128 + 10)) ] || fail "exit status $status, SIGUSR1 raised"
+    expect_unreported
+    expect_counter polls 40
+    expect_counter flips $((40 * frame_flips))  # the frame of peek 40 is finished
+    expect_counter sdl_quit 1
+    ;;
+signals-in-shutdown)
+    # A run ended by a key, and a signal while SDL shuts down: SDL's shutdown is never begun
+    # twice. An ending signal waits for it and then ends the process; a fault ends it at
+    # once; a hang-up changes nothing.
+    for number in 10 6 1; do
+        expected=$((128 + number))
+        [ "$number" = 1 ] && expected=0
+        run_shimmed 20 --default-signal RWSHIM_RAISE="quit:$number"; status=$?
+        [ "$status" = "$expected" ] || fail "exit status $status, signal $number at SDL_Quit"
+        expect_positive_rate > /dev/null
+        expect_counter sdl_quit 1
+    done
     ;;
 no-video-driver)
     timeout 60 env "${sdl_env[@]}" SDL_VIDEODRIVER=nosuchdriver "$ringwave" \

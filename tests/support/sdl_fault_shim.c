@@ -9,6 +9,11 @@
  *   RWSHIM_STOP_AFTER_POLLS=N     the program's peek N and later report a pending event
  *   RWSHIM_PUSH="A[-B]:T,T,... ..."  before the program's peek A (each of peeks A to B),
  *                                 queue events of the SDL event types T with SDL_PushEvent
+ *   RWSHIM_RAISE=PLACE:N          raise signal N once, as the program's own code would
+ *                                 (raise): at the table's allocation ("table"), inside
+ *                                 SDL_Init ("init"), SDL_SetVideoMode ("mode") or SDL_Quit
+ *                                 ("quit") before SDL's own, or before the program's peek K
+ *                                 ("peekK")
  * The program's peek is an SDL_PeepEvents(..., SDL_PEEKEVENT, ...) called from the program's
  * own code; the frame loop is everything from the first such peek on. Locks and unlocks are
  * counted inside the frame loop only, and so are heap requests, told apart by who made them:
@@ -18,7 +23,8 @@
  * loaded ("object PATH" lines: SDL 2 under sdl12-compat, and what they run on), and gives the
  * order of the first frame's calls (frame_order: C
  * for the palette, L lock, U unlock, F flip) and how many later frames called in another
- * order.
+ * order. The report is written at SDL_Init and on entry to SDL_Quit too, so that a process
+ * that a signal ends still leaves one: no report, SDL never touched.
  */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE /* dladdr, dl_iterate_phdr */
@@ -30,6 +36,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <link.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -164,7 +171,21 @@ __attribute__((constructor)) static void findCode(void) {
     walking = 0;
 }
 
+/* RWSHIM_RAISE: the signal to raise at place, once. */
+static void raiseAt(const char* place) {
+    static int raised;
+    const char* plan = getenv("RWSHIM_RAISE");
+    const char* colon = plan != NULL ? strchr(plan, ':') : NULL;
+    if (raised || colon == NULL) return;
+    if ((size_t)(colon - plan) != strlen(place) || strncmp(plan, place, strlen(place)) != 0) return;
+    raised = 1;
+    raise(atoi(colon + 1));
+}
+
+static void writeReport(void);
+
 void* malloc(size_t size) {
+    if (size == kTableBytes) raiseAt("table");
     if (size == kTableBytes && envNumber("RWSHIM_FAIL_TABLE_ALLOC")) return NULL;
     countRequest();
     return __libc_malloc(size);
@@ -198,6 +219,8 @@ static void recordQueue(void) {
 
 int SDL_Init(Uint32 flags) {
     counters.sdlInit++;
+    writeReport();
+    raiseAt("init");
     int (*real)(Uint32) = (int (*)(Uint32))nextSymbol("SDL_Init");
     return real(flags);
 }
@@ -205,13 +228,17 @@ int SDL_Init(Uint32 flags) {
 void SDL_Quit(void) {
     counters.sdlQuit++;
     recordQueue();
+    writeReport();
+    raiseAt("quit");
     void (*real)(void) = (void (*)(void))nextSymbol("SDL_Quit");
     real();
+    writeReport();
 }
 
 SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags) {
     counters.videoCalls++;
     counters.videoFlags = flags;
+    raiseAt("mode");
     if (envNumber("RWSHIM_FAIL_VIDEOMODE")) {
         SDL_SetError("injected video mode failure");
         return NULL;
@@ -258,6 +285,9 @@ int SDL_PeepEvents(SDL_Event* events, int count, SDL_eventaction action, Uint32 
     }
     counters.polls++;
     endFrame();
+    char place[32];
+    snprintf(place, sizeof place, "peek%ld", counters.polls);
+    raiseAt(place);
     pushEvents(counters.polls);
     long stopAfter = envNumber("RWSHIM_STOP_AFTER_POLLS");
     int pending =
@@ -315,10 +345,9 @@ static int writeObject(struct dl_phdr_info* info, size_t size, void* fd) {
     return 0;
 }
 
-__attribute__((destructor)) static void writeReport(void) {
+static void writeReport(void) {
     const char* path = getenv("RWSHIM_REPORT");
     if (path == NULL) return;
-    endFrame();
     Dl_info sdl;
     if (!dladdr(nextSymbol("SDL_Init"), &sdl) || sdl.dli_fname == NULL) sdl.dli_fname = "?";
     char text[2048];
@@ -340,4 +369,9 @@ __attribute__((destructor)) static void writeReport(void) {
     if (write(fd, text, (size_t)length) != length) perror("shim report");
     dl_iterate_phdr(writeObject, &fd);
     close(fd);
+}
+
+__attribute__((destructor)) static void writeLastReport(void) {
+    endFrame();
+    writeReport();
 }
