@@ -24,13 +24,13 @@ struct HandledSignal {
 // Every signal whose default action ends the process, SIGKILL aside (it cannot be caught);
 // the real-time signals, SIGRTMIN to SIGRTMAX, end it too and come on top (Role::kEnd).
 constexpr HandledSignal kHandled[] = {
-    {SIGHUP, Role::kQuit},    {SIGINT, Role::kQuit},    {SIGTERM, Role::kQuit},
-    {SIGILL, Role::kFault},   {SIGTRAP, Role::kFault},  {SIGABRT, Role::kFault},
-    {SIGBUS, Role::kFault},   {SIGFPE, Role::kFault},   {SIGSEGV, Role::kFault},
-    {SIGSYS, Role::kFault},   {SIGQUIT, Role::kEnd},    {SIGUSR1, Role::kEnd},
-    {SIGUSR2, Role::kEnd},    {SIGPIPE, Role::kEnd},    {SIGALRM, Role::kEnd},
-    {SIGSTKFLT, Role::kEnd},  {SIGXCPU, Role::kEnd},    {SIGXFSZ, Role::kEnd},
-    {SIGVTALRM, Role::kEnd},  {SIGPROF, Role::kEnd},    {SIGIO, Role::kEnd},
+    {SIGHUP, Role::kQuit},   {SIGINT, Role::kQuit},   {SIGTERM, Role::kQuit},
+    {SIGILL, Role::kFault},  {SIGTRAP, Role::kFault}, {SIGABRT, Role::kFault},
+    {SIGBUS, Role::kFault},  {SIGFPE, Role::kFault},  {SIGSEGV, Role::kFault},
+    {SIGSYS, Role::kFault},  {SIGQUIT, Role::kEnd},   {SIGUSR1, Role::kEnd},
+    {SIGUSR2, Role::kEnd},   {SIGPIPE, Role::kEnd},   {SIGALRM, Role::kEnd},
+    {SIGSTKFLT, Role::kEnd}, {SIGXCPU, Role::kEnd},   {SIGXFSZ, Role::kEnd},
+    {SIGVTALRM, Role::kEnd}, {SIGPROF, Role::kEnd},   {SIGIO, Role::kEnd},
     {SIGPWR, Role::kEnd},
 };
 
@@ -41,8 +41,8 @@ enum ConsoleState : int {
     kRestored = 2,   // restoring has begun (perhaps not finished: never begun again)
 };
 
-sigset_t held;                  // blocked by holdSignals: at their default action then
-sigset_t caught;                // those that got this module's handler
+sigset_t held;    // blocked by holdSignals: at their default action then
+sigset_t caught;  // those that got this module's handler
 void (*restoreConsole)() = nullptr;
 volatile std::sig_atomic_t consoleState = kUntouched;
 volatile std::sig_atomic_t quitRequested = 0;
