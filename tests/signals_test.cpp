@@ -13,6 +13,21 @@
 // module's state do not leak from one test into the next. The console's restoring is a
 // function that says on standard error how often it ran.
 
+// Under user-mode emulation (qemu-arm) a signal that dumps core also makes the emulator say
+// so on standard error, one line after the process's own output.
+#define kEmulatorLine "(qemu: [^\n]*\n)?$"
+#define kRestoredOnce "^restored 1\n" kEmulatorLine
+
+// qemu-arm does not hand a SIGILL, SIGBUS, SIGFPE or SIGSEGV that another process sent on to
+// the program as the kernel does: it ends the process by SIGSEGV, or by the signal without
+// the program's handler having run. Those sent cases are left to the native builds (and the
+// boards, whose kernel is real); the raised ones run everywhere.
+#if defined(RINGWAVE_TESTS_UNDER_USER_EMULATION)
+constexpr bool kUnderUserEmulation = true;
+#else
+constexpr bool kUnderUserEmulation = false;
+#endif
+
 namespace {
 
 int restoreCount = 0;
@@ -68,14 +83,14 @@ TEST(Signals, HangUpAsksTheRunToStop) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::ExitedWithCode(0), "^restored 1\n$");
+        testing::ExitedWithCode(0), kRestoredOnce);
 }
 
 // The kinds that wait for the frame loop: nothing is restored from the handler, the exit
 // hook restores once and then the process ends by the signal.
 TEST(Signals, EndingSignalEndsTheProcessAfterTheRestoring) {
     const int ending[] = {SIGUSR1,   SIGUSR2, SIGPIPE, SIGALRM, SIGXCPU,  SIGXFSZ,
-                          SIGVTALRM, SIGPROF, SIGPWR,  SIGQUIT, SIGRTMIN, SIGRTMAX};
+                          SIGVTALRM, SIGPROF, SIGPWR,  SIGQUIT, SIGRTMIN, SIGRTMIN + 1};
     for (int number : ending) {
         EXPECT_EXIT(
             {
@@ -85,7 +100,7 @@ TEST(Signals, EndingSignalEndsTheProcessAfterTheRestoring) {
                 restoreAndEnd();
                 _exit(0);
             },
-            testing::KilledBySignal(number), "^restored 1\n$")
+            testing::KilledBySignal(number), kRestoredOnce)
             << "signal " << number;
     }
 }
@@ -101,7 +116,7 @@ TEST(Signals, SignalSdlIgnoresIsTakenOver) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::KilledBySignal(SIGALRM), "^restored 1\n$");
+        testing::KilledBySignal(SIGALRM), kRestoredOnce);
 }
 
 // The same faults sent by another process interrupt no particular instruction: they wait
@@ -115,23 +130,27 @@ TEST(Signals, FaultsFromOutsideWaitRaisedOnesEndAtOnce) {
         // program leaves them alone there, as it leaves SDL's own handlers alone.
         if (number == SIGBUS || number == SIGFPE || number == SIGSEGV) continue;
 #endif
-        EXPECT_EXIT(
-            {
-                startAsRingwave(restoreConsole);
-                sendFromOutside(number);
-                if (endingSignal() != number || restoreCount != 0) _exit(2);
-                restoreAndEnd();
-                _exit(0);
-            },
-            testing::KilledBySignal(number), "^restored 1\n$")
-            << "signal " << number << " sent";
+        const bool sendable =
+            !kUnderUserEmulation || number == SIGTRAP || number == SIGABRT || number == SIGSYS;
+        if (sendable) {
+            EXPECT_EXIT(
+                {
+                    startAsRingwave(restoreConsole);
+                    sendFromOutside(number);
+                    if (endingSignal() != number || restoreCount != 0) _exit(2);
+                    restoreAndEnd();
+                    _exit(0);
+                },
+                testing::KilledBySignal(number), kRestoredOnce)
+                << "signal " << number << " sent";
+        }
         EXPECT_EXIT(
             {
                 startAsRingwave(restoreConsole);
                 raise(number);
                 _exit(0);
             },
-            testing::KilledBySignal(number), "^restored 1\n$")
+            testing::KilledBySignal(number), kRestoredOnce)
             << "signal " << number << " raised";
     }
 }
@@ -142,7 +161,7 @@ TEST(Signals, AbortRestoresFirst) {
             startAsRingwave(restoreConsole);
             std::abort();
         },
-        testing::KilledBySignal(SIGABRT), "^restored 1\n$");
+        testing::KilledBySignal(SIGABRT), kRestoredOnce);
 }
 
 // A signal that arrives while SDL starts waits; once caught it asks the loop to stop.
@@ -157,7 +176,7 @@ TEST(Signals, SignalWhileSdlStartsWaits) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::KilledBySignal(SIGUSR1), "^restored 1\n$");
+        testing::KilledBySignal(SIGUSR1), kRestoredOnce);
 }
 
 // SDL could not start: a signal that arrived meanwhile ends the process as it would have,
@@ -188,7 +207,7 @@ TEST(Signals, IgnoredAndSdlsOwnSignalsAreLeftAlone) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::ExitedWithCode(0), "^sdl's handler\nrestored 1\n$");
+        testing::ExitedWithCode(0), "^sdl's handler\nrestored 1\n" kEmulatorLine);
 }
 
 // Before holdSignals nothing is caught: a signal during the table's precalculation ends
@@ -209,7 +228,7 @@ TEST(Signals, FaultWhileRestoringDoesNotRestoreAgain) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::KilledBySignal(SIGABRT), "^restored 1\n$");
+        testing::KilledBySignal(SIGABRT), kRestoredOnce);
 }
 
 TEST(Signals, SignalWhileRestoringWaitsForIt) {
@@ -219,7 +238,7 @@ TEST(Signals, SignalWhileRestoringWaitsForIt) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::KilledBySignal(SIGUSR1), "^restored 1\n$");
+        testing::KilledBySignal(SIGUSR1), kRestoredOnce);
 }
 
 // Once the run is over a quit request has nothing to stop; SIGINT and SIGTERM, which SDL's
@@ -234,7 +253,7 @@ TEST(Signals, QuitRequestAfterTheRunChangesNothing) {
             sendFromOutside(SIGTERM);
             _exit(0);
         },
-        testing::ExitedWithCode(0), "^restored 1\n$");
+        testing::ExitedWithCode(0), kRestoredOnce);
 }
 
 // The rate line to a pipe whose reader has gone: the write fails, the process goes on, and
@@ -252,7 +271,7 @@ TEST(Signals, BrokenPipeOnlyFailsTheWrite) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::ExitedWithCode(0), "^restored 1\n$");
+        testing::ExitedWithCode(0), kRestoredOnce);
     EXPECT_EXIT(
         {
             int ends[2];
@@ -288,5 +307,5 @@ TEST(Signals, SentPipeSignalIsNotTakenBack) {
             restoreAndEnd();
             _exit(0);
         },
-        testing::KilledBySignal(SIGPIPE), "^restored 1\n$");
+        testing::KilledBySignal(SIGPIPE), kRestoredOnce);
 }
