@@ -2,7 +2,8 @@
 # The device build in one command: 32-bit ARM (ARMv4T), software floating point, on the
 # device's C library uClibc-ng, SDL 1.2 with the framebuffer console and dummy video drivers,
 # everything linked statically.
-#   scripts/arm-build.sh      ->  build/arm-release/ringwave, build/arm-release/ringwave-snapshot
+#   scripts/arm-build.sh      ->  build/arm-release/ringwave, build/arm-release/ringwave-snapshot,
+#                                 build/arm-release/ringwave-console
 # Installs the cross compiler, uClibc-ng's source and qemu when missing (as root), builds the
 # uClibc-ng toolchain and its SDL once (toolchain/uclibc-sysroot.sh; cached outside the clone),
 # then the programs (cmake/arm-linux-uclibcgnueabi.cmake).
@@ -19,7 +20,8 @@ if [ -f "$build/CMakeCache.txt" ] &&
 fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
       -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON > /dev/null
-cmake --build "$build" --target ringwave ringwave-snapshot -j 2 > /dev/null
+cmake --build "$build" --target ringwave ringwave-snapshot ringwave-console -j 2 > /dev/null
 echo "Static ARM binaries on uClibc-ng (copy ringwave to the device):"
 echo "  $build/ringwave"
 echo "  $build/ringwave-snapshot"
+echo "  $build/ringwave-console"

@@ -76,6 +76,18 @@ case_lacks() {
     run_failing "Couldn't initialize video mode: .\+" SDL_NOMOUSE=1
 }
 
+# The signals that end a run, sent while frames are drawn: a hang-up as SIGTERM (rate line,
+# status 0); the others end ringwave by themselves once the console is given back; SIGKILL
+# leaves it to the README's commands.
+case_signals() {
+    boot
+    run_shown HUP
+    run_shown TERM
+    run_signalled USR1
+    run_signalled XCPU -hw
+    run_killed
+}
+
 # Not a test: the guest instructions of a whole boot with one run of SECONDS of the board's
 # time, counted by qemu's instruction-counting plugin (PLUGIN), the board's clock tied to them
 # (-icount shift=0: one nanosecond a guest instruction). Prints "insns COUNT rate RATE".
@@ -107,7 +119,7 @@ case_profile() {
 }
 
 case "$case_name" in
-display | lacks)
+display | lacks | signals)
     "case_$case_name"
     guest off
     echo "ok: $case_name"

@@ -8,7 +8,8 @@
 #                                          as root or as USER (user, uid 1000), from here or
 #                                          from virtual terminal VT, switched to (openvt)
 #   SEQ kill SIGNAL                        sends ringwave SIGNAL (TERM, HUP, ...)
-#   SEQ state                              the virtual terminals' state (vt_state)
+#   SEQ state                              the virtual terminals' state and the framebuffer's
+#                                          mode (vt_state)
 #   SEQ wait                               waits for ringwave's end: status, output, state
 #   SEQ do COMMAND                         runs a shell command (a device made different)
 #   SEQ measure SECONDS [WORDS ...]        runs ringwave for SECONDS of the board's time, then
@@ -35,6 +36,7 @@ chmod 1777 /tmp
 uptime() { cut -d' ' -f1 /proc/uptime; }
 pid=
 
+echo "@init fb $(vt_state fb)"
 echo "@init ready $(vt_state)"
 while read -r seq command args; do
     case "$command" in
@@ -64,6 +66,7 @@ while read -r seq command args; do
         ;;
     state)
         echo "@$seq vt $(vt_state)"
+        echo "@$seq fb $(vt_state fb)"
         ;;
     wait)
         status=0
@@ -73,6 +76,7 @@ while read -r seq command args; do
         sed "s/^/@$seq out /" /tmp/out
         sed "s/^/@$seq err /" /tmp/err
         echo "@$seq vt $(vt_state)"
+        echo "@$seq fb $(vt_state fb)"
         pid=
         ;;
     measure)

@@ -43,6 +43,10 @@ make_initramfs() {
     done
     cp "$here/init.sh" "$root/init"
     cp "$ringwave" "$root/bin/ringwave"
+    # The console's rescue after a SIGKILL, from the same build (where it has one).
+    local rescue; rescue=$(dirname "$ringwave")/ringwave-console
+    [ -f "$rescue" ] && cp "$rescue" "$root/bin/ringwave-console" &&
+        chmod 755 "$root/bin/ringwave-console"
     cp "$vt_state" "$root/bin/vt_state"
     chmod 755 "$root/init" "$root/bin/ringwave" "$root/bin/vt_state"
     cp "$fb_modes" "$root/etc/fb.modes"
@@ -77,6 +81,7 @@ boot() {
     qmp '{"execute":"qmp_capabilities"}' > /dev/null
     poll 900 grep -q '^@init ready' "$work/serial.log" || board_fail "the board did not boot"
     initial_vt=$(sed -n 's/^@init ready //p' "$work/serial.log" | tr -d '\r')
+    initial_fb=$(sed -n 's/^@init fb //p' "$work/serial.log" | tr -d '\r')
 }
 qemu_extra=()
 qemu_gone() { ! kill -0 "$qemu_pid" 2>/dev/null; }
@@ -165,18 +170,32 @@ check_vt_taken() {
 }
 
 # Waits for ringwave's end; leaves its output in $work/out and $work/err, its status in
-# $status, and checks that the console is given back: the terminals as before the run (or as
-# $given_back says), and the text console on the screen (the panel's size, no picture).
-wait_run() {
+# $status, the terminals' state in $vt and the framebuffer's mode in $fb.
+wait_end() {
     guest wait 600
     status=$(answer status | cut -d' ' -f1)
     ended=$(answer status | cut -d' ' -f3)
     answer out > "$work/out"
     answer err > "$work/err"
-    local vt; vt=$(answer vt)
+    vt=$(answer vt)
+    fb=$(answer fb)
+}
+
+# The console is given back: the terminals as before the run (or as $given_back says), the
+# framebuffer in its mode of before, and the text console on the screen (the panel's size, no
+# picture).
+check_given_back() {
     [ "$vt" = "${given_back:-$initial_vt}" ] ||
         board_fail "the console was not given back: '$vt', not '${given_back:-$initial_vt}'"
+    [ "$fb" = "$initial_fb" ] ||
+        board_fail "the framebuffer's mode was not given back: '$fb', not '$initial_fb'"
     poll 50 shows_console || board_fail "the text console did not come back ($panel)"
+}
+
+# Waits for ringwave's end and checks that the console is given back.
+wait_run() {
+    wait_end
+    check_given_back
 }
 
 # A completed run: status 0, nothing on standard error, the report with a positive rate.
@@ -263,6 +282,53 @@ run_shown() {
     check_completed_run
     echo "run '$*' ended by $end: rate $rate frames/sec"
     check_shows_frame "$work/screen.ppm"
+}
+
+# One run ended by SIGNAL (a name, USR1, XCPU, ...) whose default action ends the process:
+# SDL gives the console back, then the signal ends ringwave: status 128 + its number, no rate
+# line, nothing on standard error.
+run_signalled() {
+    local signal=$1; shift
+    start_run "$@"
+    check_vt_taken
+    end_run "$signal"
+    wait_run
+    [ "$status" = $((128 + $(kill -l "$signal"))) ] || fail "exit status $status after SIG$signal"
+    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout after SIG$signal"
+    [ ! -s "$work/err" ] || fail "unexpected stderr"
+    echo "run '$*' ended by SIG$signal: status $status, the console given back"
+}
+
+# The console after SIGKILL, which no program can catch (the kernel's out-of-memory killer
+# sends it too): left as SDL set it, until the commands the README's device section gives are
+# run on the board, one after the other. They are exactly these, and they give the console
+# back as it was.
+console_recovery=("ringwave-console" "chvt 1")
+run_killed() {
+    start_run "$@"
+    end_run KILL
+    wait_end
+    [ "$status" = 137 ] || fail "exit status $status after SIGKILL"
+    case "$vt" in
+    *graphics\ mediumraw*) ;;
+    *) board_fail "SIGKILL left no terminal in graphics and medium-raw mode: $vt" ;;
+    esac
+    echo "run '$*' ended by SIGKILL: $vt; $fb"
+    # The device's own tools alone cannot: SDL locked terminal switching, and the kernel
+    # leaves no terminal that is in graphics mode; chvt waits for a switch that never comes.
+    guest "do busybox timeout 2 chvt 1 || echo refused"
+    guest state
+    [ "$(answer vt)" = "$vt" ] || board_fail "chvt switched after SIGKILL: $(answer vt)"
+    local command
+    for command in "${console_recovery[@]}"; do
+        guest "do $command"
+        [ ! -s "$work/answer" ] || board_fail "'$command' said: $(answer said)"
+    done
+    guest state
+    vt=$(answer vt)
+    fb=$(answer fb)
+    check_given_back
+    echo "$(printf '%s; ' "${console_recovery[@]}")gave the console back: $vt; $fb"
 }
 
 # A run that fails at start-up: status 1, the progress line, one line on standard error that

@@ -1,12 +1,16 @@
 /* Test-only, runs on the board: prints the state of the Linux virtual terminals in one line,
  *   active N; ttyN MODE KEYBOARD; ...
  * for every allocated terminal, MODE being "text" or "graphics" (KDGETMODE) and KEYBOARD one
- * of "raw", "xlate", "mediumraw", "unicode" or "off" (KDGKBMODE). Exit status 1 when the
- * console cannot be asked. */
+ * of "raw", "xlate", "mediumraw", "unicode" or "off" (KDGKBMODE). With the word "fb", the
+ * mode of the framebuffer /dev/fb0 instead (FBIOGET_VSCREENINFO):
+ *   WxH virtual VWxVH offset X,Y BPP bpp
+ * Exit status 1 when the console or the framebuffer cannot be asked. */
 #include <fcntl.h>
+#include <linux/fb.h>
 #include <linux/kd.h>
 #include <linux/vt.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -27,7 +31,21 @@ static const char* keyboardMode(int mode) {
     }
 }
 
-int main(void) {
+static int framebufferMode(void) {
+    int fb = open("/dev/fb0", O_RDONLY);
+    struct fb_var_screeninfo mode;
+    if (fb < 0 || ioctl(fb, FBIOGET_VSCREENINFO, &mode) < 0) {
+        perror("vt_state: /dev/fb0");
+        return 1;
+    }
+    close(fb);
+    printf("%ux%u virtual %ux%u offset %u,%u %u bpp\n", mode.xres, mode.yres, mode.xres_virtual,
+           mode.yres_virtual, mode.xoffset, mode.yoffset, mode.bits_per_pixel);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc > 1 && strcmp(argv[1], "fb") == 0) return framebufferMode();
     int console = open("/dev/tty0", O_RDONLY);
     struct vt_stat state;
     if (console < 0 || ioctl(console, VT_GETSTATE, &state) < 0) {
