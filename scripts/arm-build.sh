@@ -13,13 +13,16 @@ build=$root/build/arm-release
 "$root/scripts/deps.sh" arm
 "$root/toolchain/uclibc-sysroot.sh"
 toolchain_file=$root/cmake/arm-linux-uclibcgnueabi.cmake
-# A folder configured with another toolchain (the earlier glibc device build) starts afresh.
-if [ -f "$build/CMakeCache.txt" ] &&
-        ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain_file" "$build/CMakeCache.txt"; then
+# A folder configured with another toolchain (the earlier glibc device build), or with an
+# earlier form of this one, starts afresh: CMake keeps the compiler flags of the first
+# configuration (an ARMv5TE build folder would go on giving binaries that die on ARMv4T).
+configured_for=$(cat "$toolchain_file" "$root/cmake/arm-target.cmake" | sha256sum | cut -c1-16)
+if [ -e "$build" ] && [ "$(cat "$build/.configured-for" 2>/dev/null)" != "$configured_for" ]; then
     rm -rf "$build"
 fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
       -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON > /dev/null
+echo "$configured_for" > "$build/.configured-for"
 cmake --build "$build" --target ringwave ringwave-snapshot ringwave-console -j 2 > /dev/null
 echo "Static ARM binaries on uClibc-ng (copy ringwave to the device):"
 echo "  $build/ringwave"

@@ -140,11 +140,15 @@ void catchSignals(void (*restore)()) {
         if (sigismember(&held, number) != 1) return;  // ignored or handled before SDL came
         struct sigaction now {};
         if (sigaction(number, nullptr, &now) != 0) return;
-        // SDL's own handler stays (SIGINT and SIGTERM, its parachute); a signal SDL left at
-        // its default or set to be ignored (SDL 1.2 ignores SIGALRM) is taken.
+        // A quit request is always this module's flag. SDL 1.2's own handler for SIGINT and
+        // SIGTERM queues a quit event from inside the handler, taking the event queue's
+        // lock: a signal that lands while the frame loop's event check is releasing that
+        // lock leaves the handler waiting for it for ever, with the console in SDL's hands.
+        // SDL's parachute stays; a signal SDL left at its default or set to be ignored (SDL
+        // 1.2 ignores SIGALRM) is taken.
         const bool sdlsHandler = (now.sa_flags & SA_SIGINFO) != 0 ||
                                  (now.sa_handler != SIG_DFL && now.sa_handler != SIG_IGN);
-        if (!sdlsHandler) install(number, onSignal);
+        if (!sdlsHandler || roleOf(number) == Role::kQuit) install(number, onSignal);
     });
     sigprocmask(SIG_UNBLOCK, &held, nullptr);
 }
@@ -165,8 +169,9 @@ void restoreAndEnd() {
         restoreConsole();
     }
     // Nothing is left to restore: the ending signals get their default action back. A quit
-    // request has no run left to stop; SDL's shutdown gave SIGINT and SIGTERM back their
-    // default action, which would end the process by them now.
+    // request has no run left to stop; SDL's shutdown resets SIGINT and SIGTERM (to their
+    // default action, which would end the process by them now, or to this handler through
+    // signal(), without its flags), so they get the handler again.
     forEachHandled([](int number) {
         if (sigismember(&held, number) != 1) return;
         if (roleOf(number) == Role::kQuit) {

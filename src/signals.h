@@ -6,11 +6,14 @@
 // Signals that would end the process while SDL holds the console. SDL's framebuffer console
 // puts the virtual terminal in graphics mode, the keyboard in medium-raw mode and the
 // framebuffer in the program's mode, and only its shutdown puts them back; a process that
-// dies without it leaves the device's console dead. SDL itself turns SIGINT and SIGTERM into
-// a quit request and shuts down on SIGSEGV, SIGBUS, SIGFPE and SIGQUIT (its parachute); here
-// every other signal whose default action ends the process is handled too:
-//   - a hang-up (SIGHUP: the terminal or login that started the run went away) is a quit
-//     request like SIGINT and SIGTERM: the run ends as after a key, rate line and status 0;
+// dies without it leaves the device's console dead. SDL itself shuts down on SIGSEGV,
+// SIGBUS, SIGFPE and SIGQUIT (its parachute); here every other signal whose default action
+// ends the process is handled:
+//   - SIGINT, SIGTERM and a hang-up (SIGHUP: the terminal or login that started the run went
+//     away) are a quit request, a flag the frame loop sees at its next check: the run ends
+//     as after a key, rate line and status 0. SDL 1.2 has a handler of its own for SIGINT
+//     and SIGTERM that queues a quit event, but it takes the event queue's lock inside the
+//     handler and can wait for ever on a lock the interrupted loop holds; it is replaced;
 //   - a fault raised by the processor or by the program itself (SIGILL, SIGTRAP, SIGABRT
 //     from abort, SIGSYS; and SIGSEGV, SIGBUS, SIGFPE where SDL has no parachute) restores
 //     the console from the handler, as SDL's parachute does, since the code cannot go on;
@@ -21,7 +24,7 @@
 //     console, and the process then ends by that same signal (default action, unblocked,
 //     raised again), so that a shell or supervisor sees what ended it.
 // SIGKILL and SIGSTOP cannot be caught. A signal that the program inherited as ignored
-// (nohup) stays ignored, and one that SDL took with a handler of its own stays SDL's.
+// (nohup) stays ignored, and a fault or SIGQUIT that SDL took with its parachute stays SDL's.
 // Before holdSignals nothing is caught: a signal during the table's precalculation ends the
 // process at once, with SDL not yet touched.
 
@@ -34,8 +37,8 @@ void holdSignals();
 void releaseSignals();
 
 // Once SDL has started (it has installed its own handlers by then): installs the handlers
-// for the held signals that SDL left at their default action or set to be ignored, then
-// unblocks them. restore puts the console back (SDL_Quit); it runs once at most, from
+// for the quit requests and for the held signals that SDL left at their default action or
+// set to be ignored, then unblocks them. restore puts the console back (SDL_Quit); it runs once at most, from
 // restoreAndEnd or from a fault's handler, and never while it already runs.
 void catchSignals(void (*restore)());
 

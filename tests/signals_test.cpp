@@ -194,16 +194,26 @@ TEST(Signals, FailedStartReleasesHeldSignals) {
 
 // Inherited as ignored (nohup), a signal stays ignored; a handler SDL installed (SIGINT,
 // SIGTERM, its parachute) stays SDL's.
-TEST(Signals, IgnoredAndSdlsOwnSignalsAreLeftAlone) {
+// A signal ignored at start stays ignored, and SDL's parachute (here for SIGQUIT) stays
+// SDL's. SDL's own SIGTERM and SIGINT handler does not: it queues its quit event under the
+// event queue's lock from inside the handler, which can wait for ever on the lock that the
+// interrupted loop holds. The quit request is the flag instead, and SDL's handler never runs.
+TEST(Signals, IgnoredSignalsAndSdlsParachuteAreLeftAloneItsQuitHandlerIsNot) {
     EXPECT_EXIT(
         {
             signal(SIGHUP, SIG_IGN);
             holdSignals();
-            signal(SIGTERM, sdlsOwnHandler);  // SDL_Init
+            signal(SIGQUIT, sdlsOwnHandler);  // SDL_Init
+            signal(SIGTERM, sdlsOwnHandler);
+            signal(SIGINT, sdlsOwnHandler);
             catchSignals(restoreConsole);
             sendFromOutside(SIGHUP);
-            sendFromOutside(SIGTERM);
             if (stopSignalled()) _exit(2);
+            sendFromOutside(SIGQUIT);
+            if (stopSignalled()) _exit(3);
+            sendFromOutside(SIGTERM);
+            if (!stopSignalled() || endingSignal() != 0) _exit(4);
+            sendFromOutside(SIGINT);
             restoreAndEnd();
             _exit(0);
         },
@@ -241,12 +251,23 @@ TEST(Signals, SignalWhileRestoringWaitsForIt) {
         testing::KilledBySignal(SIGUSR1), kRestoredOnce);
 }
 
+namespace {
+
+// SDL 1.2's shutdown sets SIGINT and SIGTERM back to their default action.
+void restoreAsSdlDoes() {
+    restoreConsole();
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+}
+
+}  // namespace
+
 // Once the run is over a quit request has nothing to stop; SIGINT and SIGTERM, which SDL's
 // shutdown gives back their default action, do not end the process by themselves either.
 TEST(Signals, QuitRequestAfterTheRunChangesNothing) {
     EXPECT_EXIT(
         {
-            startAsRingwave(restoreConsole);
+            startAsRingwave(restoreAsSdlDoes);
             restoreAndEnd();
             sendFromOutside(SIGHUP);
             sendFromOutside(SIGINT);

@@ -15,11 +15,19 @@ export SDL_VIDEODRIVER=dummy
 
 . "$(dirname "$0")/report_checks.sh"
 
+# Whether process $1 still runs (an ended child stays until it is waited for).
+running() {
+    local state
+    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 1
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
 # Starts ringwave under the emulator in the background with default signal dispositions (a
 # background job of a script starts with SIGINT ignored). The host process's signal mask
 # shows the emulator's handlers, not the program's, so the emulator logs the program's system
-# calls instead: once the program has installed its handler for the signal (SDL does, while
-# it starts video) and the loop has run a while, the signal is sent. Echoes the exit status.
+# calls instead: once a handler for the signal is installed (SDL's first, while it starts
+# video and the signal is held; the program's own then replaces it) and the loop has run a
+# while, the signal is sent. Echoes the exit status.
 run_and_signal() {
     local sig=$1
     env --default-signal=INT,TERM "${emulator[@]}" -strace -D "$work/syscalls" "$ringwave" \
@@ -35,6 +43,17 @@ run_and_signal() {
     [ "$caught" = 1 ] || { kill -KILL "$pid" 2>/dev/null; fail "no handler for SIG$sig"; }
     sleep 1
     kill -"$sig" "$pid"
+    # A run that a quit request does not end within a minute has hung (frames take
+    # milliseconds here): it fails with the end of its system calls, not the test's timeout.
+    for _ in $(seq 600); do
+        running "$pid" || break
+        sleep 0.1
+    done
+    if running "$pid"; then
+        kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+        tail -n 5 "$work/syscalls" >&2
+        fail "still running a minute after SIG$sig"
+    fi
     local status=0
     wait "$pid" || status=$?
     echo "$status"

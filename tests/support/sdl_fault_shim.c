@@ -23,7 +23,8 @@
  * loaded ("object PATH" lines: SDL 2 under sdl12-compat, and what they run on), and gives the
  * order of the first frame's calls (frame_order: C
  * for the palette, L lock, U unlock, F flip) and how many later frames called in another
- * order. The report is written at SDL_Init and on entry to SDL_Quit too, so that a process
+ * order, and whose code answers SIGHUP, SIGINT and SIGTERM in the loop (quit_handlers:
+ * program, library, default or ignored each). The report is written at SDL_Init and on entry to SDL_Quit too, so that a process
  * that a signal ends still leaves one: no report, SDL never touched.
  */
 #ifndef _GNU_SOURCE
@@ -275,6 +276,30 @@ static void pushEvents(long peek) {
     }
 }
 
+/* Whose code answers SIGHUP, SIGINT and SIGTERM once the frame loop runs: "program" (the
+ * program's own handler), "library" (SDL's, or another library's), or "default". */
+static char quitHandlers[48] = "-";
+
+static void noteQuitHandlers(void) {
+    const int quits[] = {SIGHUP, SIGINT, SIGTERM};
+    size_t used = 0;
+    for (size_t i = 0; i < sizeof quits / sizeof quits[0]; ++i) {
+        struct sigaction now;
+        const char* owner = "default";
+        if (sigaction(quits[i], NULL, &now) == 0) {
+            void* handler = (now.sa_flags & SA_SIGINFO) ? (void*)now.sa_sigaction
+                                                        : (void*)now.sa_handler;
+            if (now.sa_handler == SIG_IGN) {
+                owner = "ignored";
+            } else if (now.sa_handler != SIG_DFL) {
+                owner = inProgram((const char*)handler + 1) ? "program" : "library";
+            }
+        }
+        used += (size_t)snprintf(quitHandlers + used, sizeof quitHandlers - used, "%s%s",
+                                 i > 0 ? "," : "", owner);
+    }
+}
+
 /* The program's peek: the frame loop asks whether input is pending with this call, from
  * its own code. SDL's own calls, and the program's other actions, pass through. */
 int SDL_PeepEvents(SDL_Event* events, int count, SDL_eventaction action, Uint32 mask) {
@@ -284,6 +309,7 @@ int SDL_PeepEvents(SDL_Event* events, int count, SDL_eventaction action, Uint32 
         return real(events, count, action, mask);
     }
     counters.polls++;
+    if (counters.polls == 1) noteQuitHandlers();
     endFrame();
     char place[32];
     snprintf(place, sizeof place, "peek%ld", counters.polls);
@@ -357,12 +383,12 @@ static void writeReport(void) {
         "polls %ld\nset_colors %ld\nset_colors_other %ld\nlocks %ld\n"
         "lock_failures %ld\nunlocks %ld\nflips %ld\nloop_allocs %ld\nloop_allocs_library %ld\n"
         "push_failures %ld\nqueued_at_quit %s\nsdl_library %s\n"
-        "frame_order %s\norder_mismatches %ld\n",
+        "frame_order %s\norder_mismatches %ld\nquit_handlers %s\n",
         counters.sdlInit, counters.sdlQuit, counters.videoCalls, counters.videoFlags,
         counters.polls, counters.setColors, counters.setColorsOther, counters.locks,
         counters.lockFailures, counters.unlocks, counters.flips, counters.loopAllocs,
         counters.loopAllocsLibrary, counters.pushFailures, queuedAtQuit, sdl.dli_fname,
-        firstOrder[0] != '\0' ? firstOrder : "-", counters.orderMismatches);
+        firstOrder[0] != '\0' ? firstOrder : "-", counters.orderMismatches, quitHandlers);
     if (length < 0 || length >= (int)sizeof text) return;
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return;
