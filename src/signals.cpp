@@ -140,12 +140,9 @@ void catchSignals(void (*restore)()) {
         if (sigismember(&held, number) != 1) return;  // ignored or handled before SDL came
         struct sigaction now {};
         if (sigaction(number, nullptr, &now) != 0) return;
-        // A quit request is always this module's flag. SDL 1.2's own handler for SIGINT and
-        // SIGTERM queues a quit event from inside the handler, taking the event queue's
-        // lock: a signal that lands while the frame loop's event check is releasing that
-        // lock leaves the handler waiting for it for ever, with the console in SDL's hands.
-        // SDL's parachute stays; a signal SDL left at its default or set to be ignored (SDL
-        // 1.2 ignores SIGALRM) is taken.
+        // A quit request is always this module's flag (SDL 1.2's own handler can wait for
+        // ever on the event queue's lock, signals.h). SDL's parachute stays; a signal SDL
+        // left at its default or set to be ignored (SDL 1.2 ignores SIGALRM) is taken.
         const bool sdlsHandler = (now.sa_flags & SA_SIGINFO) != 0 ||
                                  (now.sa_handler != SIG_DFL && now.sa_handler != SIG_IGN);
         if (!sdlsHandler || roleOf(number) == Role::kQuit) install(number, onSignal);

@@ -38,8 +38,8 @@ void releaseSignals();
 
 // Once SDL has started (it has installed its own handlers by then): installs the handlers
 // for the quit requests and for the held signals that SDL left at their default action or
-// set to be ignored, then unblocks them. restore puts the console back (SDL_Quit); it runs once at most, from
-// restoreAndEnd or from a fault's handler, and never while it already runs.
+// set to be ignored, then unblocks them. restore puts the console back (SDL_Quit); it runs
+// once at most, from restoreAndEnd or from a fault's handler, and never while it already runs.
 void catchSignals(void (*restore)());
 
 // Whether a caught signal asks the run to stop: a quit request or a signal that is to end

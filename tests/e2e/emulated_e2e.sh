@@ -37,7 +37,7 @@ run_and_signal() {
         if grep -Eq "rt_sigaction\\(SIG$sig,0x[0-9a-f]+," "$work/syscalls" 2>/dev/null; then
             caught=1; break
         fi
-        kill -0 "$pid" 2>/dev/null || break
+        running "$pid" || break
         sleep 0.1
     done
     [ "$caught" = 1 ] || { kill -KILL "$pid" 2>/dev/null; fail "no handler for SIG$sig"; }
