@@ -71,17 +71,6 @@ add_test(NAME install.layout
                  ${PROJECT_SOURCE_DIR}/data/fb.modes)
 set_tests_properties(install.layout PROPERTIES TIMEOUT 60)
 
-# ringwave-snapshot through the built binary: its files checked against the effect.
-add_library(test_image_files STATIC support/image_files.cpp)
-target_include_directories(test_image_files PUBLIC support)
-target_link_libraries(test_image_files PUBLIC ringwave_sdl)
-add_executable(snapshot_tests snapshot_test.cpp)
-target_link_libraries(snapshot_tests PRIVATE ringwave_effect test_image_files GTest::gtest_main)
-target_compile_definitions(snapshot_tests PRIVATE
-  RINGWAVE_SNAPSHOT_BINARY="$<TARGET_FILE:ringwave-snapshot>")
-add_dependencies(snapshot_tests ringwave-snapshot)
-gtest_discover_tests(snapshot_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 120 LABELS snapshot)
-
 # ringwave in a real X server (Xvfb), driven with real X input. Not in the sanitizer build:
 # the X tests check what a user sees of the shipped binary.
 option(RINGWAVE_X11_TESTS "Run the end-to-end tests in an X server (Xvfb)" ON)
