@@ -2,10 +2,7 @@
 # Installs what is missing, builds everything and runs the whole test suite:
 #   1. the Release build: unit tests and end-to-end tests of the shipped binaries, including
 #      ringwave in an X server (each such test starts its own Xvfb; no display is needed);
-#      the end-to-end and X server tests run on the classic SDL 1.2 library and again on
-#      sdl12-compat (toolchain/sdl12-compat.sh), the SDL 1.2 current distributions ship, and
-#      on Debian 13's SDL 1.2, sdl12-compat over SDL 2 and over sdl2-compat over SDL 3, in a
-#      Debian 13 root (toolchain/debian13-root.sh);
+#      the end-to-end and X server tests run on each SDL 1.2 stack of tests/sdl-stacks.txt;
 #   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
 #      server tests);
 #   3. the device build on uClibc-ng (ARMv4T, soft float, static; scripts/arm-build.sh, into
@@ -39,11 +36,17 @@ kernel_log=$root/build/board-kernel.log
 nice -n 19 "$root/boards/versatile-kernel.sh" > "$kernel_log" 2>&1 &
 kernel_pid=$!
 
-step "Release build and tests, on classic SDL 1.2, on sdl12-compat and on Debian 13's SDL"
-sdl12_compat=$("$root/toolchain/sdl12-compat.sh")
-debian13_root=$("$root/toolchain/debian13-root.sh")
-cmake -S "$root" -B "$root/build/test" -DCMAKE_BUILD_TYPE=Release \
-      -DRINGWAVE_SDL12_COMPAT_DIR="$sdl12_compat" -DRINGWAVE_DEBIAN13_ROOT="$debian13_root" \
+step "Release build and tests, on each SDL 1.2 stack of tests/sdl-stacks.txt"
+# Each stack's library: the folder its script prints, in the CMake variable the table names.
+mapfile -t sdl_stack_scripts < <(awk '/^[^# ]/ && $2 != "-" && !seen[$2]++ { print $2, $3 }' \
+                                 "$root/tests/sdl-stacks.txt")
+sdl_stack_options=()
+for variable_and_script in "${sdl_stack_scripts[@]}"; do
+    read -r variable script <<< "$variable_and_script"
+    folder=$("$root/$script")
+    sdl_stack_options+=("-D$variable=$folder")
+done
+cmake -S "$root" -B "$root/build/test" -DCMAKE_BUILD_TYPE=Release "${sdl_stack_options[@]}" \
       > /dev/null
 cmake --build "$root/build/test" -j "$jobs"
 ctest --test-dir "$root/build/test" -j "$jobs" --output-on-failure

@@ -2,8 +2,8 @@
 # End-to-end checks of the shipped ringwave binary under SDL's dummy video driver.
 #   driver_e2e.sh CASE RINGWAVE SHIM
 # SHIM is the test-only LD_PRELOAD interposer that counts SDL calls and injects failures.
-# RINGWAVE_TEST_SDL_STACK (tests/e2e/sdl_stack.sh) names the SDL 1.2 library the runs load
-# instead of the one ringwave was linked with: sdl12-compat on this machine or on Debian 13.
+# RINGWAVE_TEST_SDL_STACK names the SDL 1.2 stack the runs load (tests/sdl-stacks.txt), and
+# with it what they are expected to do there.
 set -u
 case_name=$1
 ringwave=$2
@@ -102,10 +102,14 @@ expect_unreported() {
 }
 
 # A frame's calls under the dummy driver (C the palette, L lock, U unlock, F flip), and the
-# flips of a frame. Classic SDL 1.2's dummy screen has a palette: colours first, then the
-# pixels and the flip. sdl12-compat's screens never have one (it converts its 8-bit surface
-# for SDL 2): the pixels first, then the colours, which show the frame, and no flip.
-if [ "$sdl_stack" != classic ]; then dummy_order=LUC; frame_flips=0; else dummy_order=CLUF; frame_flips=1; fi
+# flips of a frame. A screen with a palette (classic SDL 1.2's) takes the colours first,
+# then the pixels and the flip; a converted one (sdl12-compat's converts its 8-bit surface
+# for SDL 2) the pixels first, then the colours, which show the frame, and no flip.
+case "$sdl_screen" in
+palette) dummy_order=CLUF; frame_flips=1 ;;
+converted) dummy_order=LUC; frame_flips=0 ;;
+*) fail "SDL stack $sdl_stack: unknown screen '$sdl_screen'" ;;
+esac
 
 # SDL 1.2's event types.
 SDL_ACTIVEEVENT=1 SDL_KEYDOWN=2 SDL_KEYUP=3 SDL_MOUSEMOTION=4 SDL_MOUSEBUTTONDOWN=5
@@ -351,13 +355,17 @@ frame-order)
     expect_counter frame_order "$dummy_order"
     expect_counter order_mismatches 0
     command -v Xvfb > /dev/null || fail "Xvfb is missing (xvfb)"
-    # sdl12-compat cannot start on an 8-bit server (SDL 2 has no renderer for it): the
-    # video mode fails with SDL's message, as any start-up failure does.
-    cases=("8 CLUF" "16 LUC -flip" "24 LUC" "24 LUC -flip -hw")
-    [ "$sdl_stack" != classic ] && cases=("8 none" "16 LUC -flip" "24 LUC" "24 LUC -flip -hw")
-    # SDL 3.2.10 (Debian 13) crashes in its X11 video start-up on an 8-bit server, inside
-    # SDL_Init, before ringwave has a window: the run ends by SIGSEGV after the first line.
-    [ "$sdl_stack" = debian13-sdl3 ] && cases[0]="8 crash"
+    # On an 8-bit server: a palette, so the colours first; or (sdl12-compat over SDL 2, which
+    # has no renderer for it) the video mode fails with SDL's message, as any start-up
+    # failure does; or (SDL 3.2.10) SDL crashes in its X11 video start-up, inside SDL_Init,
+    # before ringwave has a window: the run ends by SIGSEGV after the first line.
+    case "$sdl_x8" in
+    draws) cases=("8 CLUF") ;;
+    fails) cases=("8 none") ;;
+    crashes) cases=("8 crash") ;;
+    *) fail "SDL stack $sdl_stack: unknown x8 '$sdl_x8'" ;;
+    esac
+    cases+=("16 LUC -flip" "24 LUC" "24 LUC -flip -hw")
     for expected in "${cases[@]}"; do
         read -r depth order words <<< "$expected"
         # The server picks a free display and reports it; -noreset keeps it up between clients.

@@ -4,8 +4,7 @@
 #   x11_e2e.sh CASE RINGWAVE SNAPSHOT X11_POKE FRAME_CHECK
 # Every case starts its own server on a free display and stops it at the end. Every wait is
 # a poll with a bound, never a fixed sleep standing in for "long enough".
-# RINGWAVE_TEST_SDL_STACK (tests/e2e/sdl_stack.sh) names the SDL 1.2 library ringwave loads
-# instead of the one it was linked with: sdl12-compat on this machine or on Debian 13.
+# RINGWAVE_TEST_SDL_STACK names the SDL 1.2 stack ringwave loads (tests/sdl-stacks.txt).
 set -u
 case_name=$1
 ringwave=$2
