@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end checks of a cross-built ringwave run under user-mode emulation (qemu-user), with
-# SDL's dummy video driver:
+# SDL's dummy video driver: the cases of steps.sh (sigint, sigterm, no-video-driver).
 #   emulated_e2e.sh CASE RINGWAVE EMULATOR [EMULATOR ARGS...]
 # e.g. emulated_e2e.sh sigint build/arm/ringwave qemu-arm -cpu arm926
 set -u
@@ -10,10 +10,11 @@ shift 2
 emulator=("$@")
 [ ${#emulator[@]} -gt 0 ] || { echo "FAIL: no emulator given" >&2; exit 1; }
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 export SDL_VIDEODRIVER=dummy
 
-. "$(dirname "$0")/report_checks.sh"
+here=$(dirname "$0")
+. "$here/report_checks.sh"
+. "$here/steps.sh"
 
 # Whether process $1 still runs (an ended child stays until it is waited for).
 running() {
@@ -21,64 +22,41 @@ running() {
     state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 1
     [ -n "$state" ] && [ "$state" != Z ]
 }
+ended() { ! running "$pid"; }
 
-# Starts ringwave under the emulator in the background with default signal dispositions (a
-# background job of a script starts with SIGINT ignored). The host process's signal mask
-# shows the emulator's handlers, not the program's, so the emulator logs the program's system
-# calls instead: once a handler for the signal is installed (SDL's first, while it starts
-# video and the signal is held; the program's own then replaces it) and the loop has run a
-# while, the signal is sent. Echoes the exit status.
-run_and_signal() {
-    local sig=$1
-    env --default-signal=INT,TERM "${emulator[@]}" -strace -D "$work/syscalls" "$ringwave" \
+# The host process's signal mask shows the emulator's handlers, not the program's, so the
+# emulator logs the program's system calls instead.
+start_ringwave() {
+    env --default-signal "${emulator[@]}" -strace -D "$work/syscalls" "$ringwave" \
         > "$work/out" 2> "$work/err" < /dev/null &
-    local pid=$! caught=0
-    for _ in $(seq 1200); do   # up to two minutes: the table is slow under emulation
-        if grep -Eq "rt_sigaction\\(SIG$sig,0x[0-9a-f]+," "$work/syscalls" 2>/dev/null; then
-            caught=1; break
-        fi
-        running "$pid" || break
-        sleep 0.1
-    done
-    [ "$caught" = 1 ] || { kill -KILL "$pid" 2>/dev/null; fail "no handler for SIG$sig"; }
+    pid=$!
+}
+
+# Once a handler for the signal is installed (SDL's first, while it starts video and the
+# signal is held; the program's own then replaces it) and the loop has run a while, the
+# signal is sent. A run that a quit request does not end within a minute has hung (frames
+# take milliseconds here): it fails with the end of its system calls, not the test's timeout.
+handles() { grep -Eq "rt_sigaction\\(SIG$1,0x[0-9a-f]+," "$work/syscalls" 2>/dev/null; }
+handles_or_ended() { handles "$1" || ended; }
+signal_ringwave() {
+    local sig=$1
+    poll 1200 handles_or_ended "$sig"  # up to two minutes: the table is slow under emulation
+    handles "$sig" || fail "no handler for SIG$sig"
     sleep 1
     kill -"$sig" "$pid"
-    # A run that a quit request does not end within a minute has hung (frames take
-    # milliseconds here): it fails with the end of its system calls, not the test's timeout.
-    for _ in $(seq 600); do
-        running "$pid" || break
-        sleep 0.1
-    done
-    if running "$pid"; then
-        kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+    if ! poll 600 ended; then
         tail -n 5 "$work/syscalls" >&2
         fail "still running a minute after SIG$sig"
     fi
-    local status=0
+    status=0
     wait "$pid" || status=$?
-    echo "$status"
+    pid=
 }
 
-case "$case_name" in
-sigint|sigterm)
-    sig=INT
-    [ "$case_name" = sigterm ] && sig=TERM
-    status=$(run_and_signal "$sig") || exit 1
-    [ "$status" = 0 ] || fail "exit status $status after SIG$sig"
-    [ ! -s "$work/err" ] || fail "unexpected stderr"
-    expect_positive_rate
-    ;;
-no-video-driver)
-    SDL_VIDEODRIVER=nosuchdriver timeout 120 "${emulator[@]}" "$ringwave" \
-        > "$work/out" 2> "$work/err" < /dev/null
-    status=$?
-    [ "$status" = 1 ] || fail "exit status $status"
-    [ "$(cat "$work/out")" = "Precalculating table..." ] || fail "stdout"
-    grep -qx "Couldn't initialize SDL: .\+" "$work/err" || fail "stderr"
-    [ "$(wc -l < "$work/err")" -eq 1 ] || fail "one stderr line expected"
-    ;;
-*)
-    fail "unknown case $case_name"
-    ;;
-esac
-echo "ok: $case_name"
+run_ringwave() {
+    status=0
+    env "$@" timeout 120 "${emulator[@]}" "$ringwave" > "$work/out" 2> "$work/err" < /dev/null ||
+        status=$?
+}
+
+run_case "$case_name"

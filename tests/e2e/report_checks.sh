@@ -5,6 +5,7 @@ fail() {
     echo "FAIL: $*" >&2
     [ -f "$work/out" ] && sed 's/^/  stdout: /' "$work/out" >&2
     [ -f "$work/err" ] && sed 's/^/  stderr: /' "$work/err" >&2
+    [ -s "$work/xvfb.err" ] && sed 's/^/  X server: /' "$work/xvfb.err" >&2
     exit 1
 }
 

@@ -5,6 +5,7 @@
 # Every case starts its own server on a free display and stops it at the end. Every wait is
 # a poll with a bound, never a fixed sleep standing in for "long enough".
 # RINGWAVE_TEST_SDL_STACK names the SDL 1.2 stack ringwave loads (tests/sdl-stacks.txt).
+# Each case is a function case_NAME below.
 set -u
 case_name=$1
 ringwave=$2
@@ -12,58 +13,11 @@ snapshot=$3
 poke=$4
 frame_check=$5
 work=$(mktemp -d)
-xvfb_pid=
-rw_pid=
 
-cleanup() {
-    [ -n "$rw_pid" ] && kill -KILL "$rw_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    for f in out err xvfb.err; do [ -s "$work/$f" ] && sed "s/^/  $f: /" "$work/$f" >&2; done
-    exit 1
-}
-
-. "$(dirname "$0")/../e2e/sdl_stack.sh"
-sdl_stack_setup "$ringwave"
-ringwave=$sdl_program
-
-# Polls a command every 0.1 s, at most $1 tries; true as soon as the command succeeds.
-poll() {
-    local tries=$1; shift
-    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-
-# Starts Xvfb on the first free display (the server picks it and reports it) and waits
-# until it accepts clients. -noreset: the server must not reset when its last client leaves,
-# or a client connecting just then is refused.
-start_x() {
-    Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 640x480x24 \
-        3> "$work/display" 2> "$work/xvfb.err" &
-    xvfb_pid=$!
-    poll 100 test -s "$work/display" || fail "Xvfb did not start"
-    export DISPLAY=":$(head -1 "$work/display")"
-    poll 50 xdpyinfo > /dev/null 2>&1 || fail "Xvfb does not accept clients on $DISPLAY"
-}
-
-# Starts ringwave with the words given and the extra environment in rw_env, with default
-# signal dispositions (a background job of a script starts with SIGINT ignored).
-rw_env=()
-start_ringwave() {
-    env --default-signal=INT,TERM "${sdl_env[@]}" "${rw_env[@]}" "$ringwave" "$@" \
-        > "$work/out" 2> "$work/err" < /dev/null &
-    rw_pid=$!
-}
-
-# The running ringwave loaded the SDL library it was meant to (sdl_stack.sh).
-expect_sdl_library() {
-    expect_sdl_objects < <(mapped_code "$rw_pid")
-}
+e2e=$(dirname "$0")/../e2e
+. "$e2e/report_checks.sh"
+. "$e2e/steps.sh"
+. "$e2e/host_runs.sh"
 
 # ringwave's window: a visible window of its process with its class name. It is found by
 # process and name alone, since the libraries build their windows differently: classic
@@ -75,7 +29,7 @@ last_found=
 times_found=0
 find_window() {
     local found
-    found=$(xdotool search --all --onlyvisible --pid "$rw_pid" --classname ringwave \
+    found=$(xdotool search --all --onlyvisible --pid "$pid" --classname ringwave \
             2>/dev/null | head -1)
     if [ -z "$found" ] || [ "$found" != "$last_found" ]; then
         last_found=$found
@@ -90,41 +44,37 @@ find_window() {
 # Waits for ringwave's window to be mapped; sets $window. Checks which SDL library it runs on.
 wait_window() {
     poll 300 find_window || fail "no ringwave window appeared"
-    expect_sdl_library
+    expect_sdl_objects < <(mapped_code "$pid")
 }
 
-alive() { kill -0 "$rw_pid" 2>/dev/null; }
+alive() { kill -0 "$pid" 2>/dev/null; }
 gone() { ! alive; }
 
-# Waits for ringwave to end; sets $status.
-wait_exit() {
+# An X server, and ringwave in it with the environment and words given (start_ringwave),
+# its window shown.
+begin_run() {
+    start_xvfb 24
+    start_ringwave "$@"
+    wait_window
+}
+
+# Waits for ringwave to end, then checks the end of a run: status 0, nothing on standard
+# error, exactly the two lines on standard output, and a finite positive rate.
+end_run() {
     poll 150 gone || fail "ringwave still running after the stop request"
     status=0
-    wait "$rw_pid" || status=$?
-    rw_pid=
+    wait "$pid" || status=$?
+    pid=
+    expect_quit_run > /dev/null
 }
 
-# The end of every run: status 0, nothing on standard error, exactly the two lines on
-# standard output, and a finite positive rate; prints the rate.
-check_completed_run() {
-    [ "$status" = 0 ] || fail "exit status $status"
-    [ ! -s "$work/err" ] || fail "unexpected stderr"
-    [ "$(wc -l < "$work/out")" -eq 2 ] || fail "expected two stdout lines"
-    [ "$(sed -n 1p "$work/out")" = "Precalculating table..." ] || fail "first line"
-    local rate
-    rate=$(sed -n '2s/^Frame rate: \(.*\) frames\/sec$/\1/p' "$work/out")
-    [ -n "$rate" ] || fail "rate line malformed"
-    case "$rate" in *inf*|*nan*) fail "rate not finite: $rate";; esac
-    awk -v r="$rate" 'BEGIN { exit !(r + 0 > 0) }' || fail "rate not positive: $rate"
-    printf '%s\n' "$rate"
-}
-
-# Focuses the window and presses a key on the keyboard; finds the window again first if it
-# was replaced.
-press_key() {
+# Focuses the window and presses a key on the keyboard, then ends the run; finds the window
+# again first if it was replaced.
+end_by_key() {
     find_window || wait_window
     timeout 10 xdotool windowfocus --sync "$window" || fail "cannot focus the window"
     timeout 10 xdotool key space || fail "xdotool key failed"
+    end_run
 }
 
 # Saves the window's content as an image file.
@@ -132,40 +82,21 @@ screenshot() {
     timeout 20 import -window "$window" "$1" || fail "screenshot failed"
 }
 
-# Runs ringwave with the words given until a key ends it, checking that it keeps running
-# in between.
-run_until_key() {
-    start_x
-    start_ringwave "$@"
-    wait_window
-    sleep 0.5
-    alive || fail "ringwave ended by itself"
-    press_key
-    wait_exit
-    check_completed_run > /dev/null
-}
-
-case "$case_name" in
-window)
-    start_x
-    start_ringwave
-    wait_window
+case_window() {
+    begin_run
     geometry=$(xwininfo -id "$window" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 }
                                               END { print w "x" h }')
     [ "$geometry" = 320x200 ] || fail "window is $geometry, not 320x200"
     xwininfo -id "$window" | grep -q 'Map State: IsViewable' || fail "window not viewable"
-    press_key
-    wait_exit
-    check_completed_run > /dev/null
-    ;;
-motion-and-focus)
-    # Moving the pointer over the window, in and out of it, and another window taking the
-    # focus and giving it back must not end the run. The other window covers part of
-    # ringwave's: when it goes, sdl12-compat queues an expose notice (classic SDL 1.2 redraws
-    # by itself and queues nothing).
-    start_x
-    start_ringwave
-    wait_window
+    end_by_key
+}
+
+# Moving the pointer over the window, in and out of it, and another window taking the focus
+# and giving it back must not end the run. The other window covers part of ringwave's: when
+# it goes, sdl12-compat queues an expose notice (classic SDL 1.2 redraws by itself and
+# queues nothing).
+case_motion_and_focus() {
+    begin_run
     timeout 10 xdotool windowfocus --sync "$window" || fail "cannot focus the window"
     timeout 20 xdotool mousemove --window "$window" 10 10 sleep 0.1 \
         mousemove --window "$window" 300 180 sleep 0.1 mousemove 600 440 sleep 0.1 \
@@ -178,46 +109,43 @@ motion-and-focus)
         fail "xdotool mousemove failed"
     sleep 1
     alive || fail "the run ended on motion or focus change"
-    press_key
-    wait_exit
-    check_completed_run > /dev/null
-    ;;
-key)
-    run_until_key
-    ;;
-button)
-    start_x
-    start_ringwave
-    wait_window
+    end_by_key
+}
+
+# A key ends the run, which kept running until then; with each of the words too.
+until_key() {
+    begin_run -- "$@"
+    sleep 0.5
+    alive || fail "ringwave ended by itself"
+    end_by_key
+}
+case_key() { until_key; }
+case_fullscreen() { until_key -fullscreen; }
+case_hw() { until_key -hw; }
+case_flip() { until_key -flip; }
+
+case_button() {
+    begin_run
     timeout 20 xdotool mousemove --window "$window" 160 100 sleep 0.2 click 1 ||
         fail "xdotool click failed"
-    wait_exit
-    check_completed_run > /dev/null
-    ;;
-close)
-    # The window manager's delete request, as it is sent when the user closes the window.
-    start_x
-    start_ringwave
-    wait_window
+    end_run
+}
+
+# The window manager's delete request, as it is sent when the user closes the window.
+case_close() {
+    begin_run
     timeout 20 "$poke" close "$window" || fail "close request failed"
-    wait_exit
-    check_completed_run > /dev/null
-    ;;
-fullscreen|hw|flip)
-    run_until_key "-$case_name"
-    ;;
-screenshots)
-    # Two screenshots a second apart: many distinct colours in each, and the picture moved.
-    start_x
-    start_ringwave
-    wait_window
+    end_run
+}
+
+# Two screenshots a second apart: many distinct colours in each, and the picture moved.
+case_screenshots() {
+    begin_run
     sleep 0.3
     screenshot "$work/a.png"
     sleep 1
     screenshot "$work/b.png"
-    press_key
-    wait_exit
-    check_completed_run > /dev/null
+    end_by_key
     for shot in a b; do
         colours=$(identify -format '%k' "$work/$shot.png") || fail "identify failed"
         [ "$colours" -ge 64 ] || fail "screenshot $shot has only $colours colours"
@@ -225,30 +153,29 @@ screenshots)
     differing=$(compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1)
     [ "${differing%%.*}" -ge 640 ] 2>/dev/null ||
         fail "screenshots differ in only '$differing' pixels"
-    ;;
-frame-match)
-    # The window shows exactly the frames the effect computes. The wall clock is pinned, so
-    # the seed is known; the monotonic clock that times the run is left alone. A screenshot
-    # is searched for among frames 1 .. N of that seed, N bounding the frames the run drew
-    # (its rate times the run's whole wall time). Frame n's pixels are accepted in frame n's
-    # palette or in frame n + 1's: setting the next palette redisplays the pixels on screen
-    # in the new colours before they are redrawn.
+}
+
+# The window shows exactly the frames the effect computes. The wall clock is pinned, so the
+# seed is known; the monotonic clock that times the run is left alone. A screenshot is
+# searched for among frames 1 .. N of that seed, N bounding the frames the run drew (its
+# rate times the run's whole wall time). Frame n's pixels are accepted in frame n's palette
+# or in frame n + 1's: setting the next palette redisplays the pixels on screen in the new
+# colours before they are redrawn.
+case_frame_match() {
     seed=1767225600  # 2026-01-01 00:00:00 UTC
     # The libfaketime of the system SDL runs on.
     libfaketime=$(ls "$sdl_root"/usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
     [ -n "$libfaketime" ] || fail "libfaketime not found"
-    start_x
+    start_xvfb 24
     started=$(date +%s.%N)
-    rw_env=(TZ=UTC "FAKETIME=2026-01-01 00:00:00" FAKETIME_DONT_FAKE_MONOTONIC=1
-            LD_PRELOAD="$libfaketime")
-    start_ringwave
+    start_ringwave TZ=UTC "FAKETIME=2026-01-01 00:00:00" FAKETIME_DONT_FAKE_MONOTONIC=1 \
+        LD_PRELOAD="$libfaketime"
     wait_window
     sleep 0.3
     screenshot "$work/screen.png"
-    press_key
-    wait_exit
+    end_by_key
     ended=$(date +%s.%N)
-    rate=$(check_completed_run) || exit 1
+    rate=$(check_report_lines) || exit 1
     most=$(awk -v r="$rate" -v a="$started" -v b="$ended" 'BEGIN { printf "%d", r * (b - a) + 2 }')
     convert "$work/screen.png" "$work/screen.ppm" || fail "convert failed"
     found=$(timeout 60 "$frame_check" find "$seed" "$most" "$work/screen.ppm") ||
@@ -268,9 +195,6 @@ frame-match)
     # And the search tells runs apart: the next second's seed shows other pictures.
     timeout 60 "$frame_check" find $((seed + 1)) "$most" "$work/screen.ppm" > /dev/null
     [ $? = 1 ] || fail "the screenshot also matches seed $((seed + 1))"
-    ;;
-*)
-    fail "unknown case $case_name"
-    ;;
-esac
-echo "ok: $case_name"
+}
+
+run_case "$case_name"
