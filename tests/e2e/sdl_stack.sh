@@ -9,10 +9,12 @@
 # window after it.
 sdl_root=
 sdl_env=()
+sdl_stack=
 read -r sdl_stack _ _ sdl_load sdl_under sdl_screen sdl_x8 _ < <(
-    awk -v name="${RINGWAVE_TEST_SDL_STACK:-}" '/^[^# ]/ && ($1 == name || name == "" && $4 == "linked") {
-        print; exit }' "$(dirname "${BASH_SOURCE[0]}")/../sdl-stacks.txt")
-[ -n "${sdl_stack:-}" ] || fail "no SDL stack '${RINGWAVE_TEST_SDL_STACK:-}' in tests/sdl-stacks.txt"
+    awk -v name="${RINGWAVE_TEST_SDL_STACK:-}" '/^[^# ]/ &&
+        ($1 == name || name == "" && $4 == "linked") { print; exit }' \
+        "$(dirname "${BASH_SOURCE[0]}")/../sdl-stacks.txt")
+[ -n "$sdl_stack" ] || fail "no SDL stack '${RINGWAVE_TEST_SDL_STACK:-}' in tests/sdl-stacks.txt"
 
 sdl_stack_setup() {
     local program=$1 libdir path dir
