@@ -1,26 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite:
-#   1. the Release build: unit tests and end-to-end tests of the shipped binaries, including
-#      ringwave in an X server (each such test starts its own Xvfb; no display is needed);
-#      the end-to-end and X server tests run on each SDL 1.2 stack of tests/sdl-stacks.txt;
-#   2. the unit and end-to-end tests again with AddressSanitizer and UBSan (without the X
-#      server tests);
-#   3. the device build on uClibc-ng (ARMv4T, soft float, static; scripts/arm-build.sh, into
-#      build/arm-release): end-to-end tests under qemu-arm on an ARMv4T processor (ti925t)
-#      and a few frames on each later class (ARM926, ARM1176, Cortex-A7/A8/A9/A15), the
-#      checks that every instruction is ARMv4T and that its link holds nothing of glibc, its
-#      frames compared byte for byte with the Release build's, and the
-#      device binary on emulated boards, one per display path (tests/board/board_e2e.sh):
-#      vexpress-a9 with Debian's kernel at 8 bits palettised, virt with a virtio GPU at 32
-#      bits (DRM), and the device's own processor, versatilepb, with a kernel built here
-#      (boards/versatile-kernel.sh, in the background from the start, cached) at 8 bits
-#      palettised and 16 bits (DRM): SDL's framebuffer console, the keyboard, the screen
-#      against the effect's frames; and
-#      ARMv5TE on Debian's glibc for armel (build/arm), which runs the unit tests
-#      under qemu-arm (GoogleTest needs iostream, which libstdc++ has only on glibc);
-#   4. the ARM guest instruction counts of the effect against the straightforward one
-#      (bench/arm-insn-counts.sh: a smoke run of the qemu plugin; the speed-ups are
-#      printed, not asserted), and a short run of ringwave-bench cross-built (arm-bench.sh).
+# The whole test suite: installs what is missing, makes every build and runs its tests through
+# CTest. What it runs, how long it takes and how to run a part: docs/testing.md.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)

@@ -1,14 +1,9 @@
-// ringwave-console: gives the device's console back after a run that could not do it itself
-// (SIGKILL, the kernel's out-of-memory killer, a power supervisor's kill -9). While SDL 1.2
-// holds the framebuffer console it keeps the active virtual terminal in graphics mode, its
-// keyboard in medium-raw mode, and terminal switching locked (VT_LOCKSWITCH); only its
-// shutdown undoes them. Locked, the kernel ignores every switch (chvt, Alt+Fn) and a new SDL
-// program waits for ever for the switch to its own terminal; neither busybox nor kbd has a
-// command that unlocks it or leaves graphics mode. This does the three things SDL's shutdown
-// would have done to the terminal: unlocks switching, puts the active terminal back in text
-// mode and its keyboard in the kernel's default mode (Unicode, or plain translation where the
-// kernel was started with vt.default_utf8=0). Switching to a terminal afterwards (chvt)
-// brings the framebuffer back in that terminal's mode.
+// ringwave-console: gives the device's console back after a run that could not (SIGKILL, the
+// kernel's out-of-memory killer). It does to the terminal what SDL 1.2's shutdown would have:
+// unlocks terminal switching (VT_LOCKSWITCH: locked, the kernel ignores every switch), puts
+// the active terminal back in text mode and its keyboard in the kernel's default mode (Unicode,
+// or plain translation where the kernel was started with vt.default_utf8=0). A switch to a
+// terminal afterwards (chvt) brings the framebuffer back in that terminal's mode.
 //   ringwave-console        (as root)
 // Exit status 0, or 1 with one line on standard error.
 #include <fcntl.h>

@@ -22,6 +22,8 @@ bool isFixedPanelId(const char* id, std::size_t idSize) {
            std::memcmp(id + length - suffixLength, kFixedPanelSuffix, suffixLength) == 0;
 }
 
+// The DRM emulation accepts any mode and keeps its own: SDL would believe the panel switched
+// to 320 x 200 and draw the picture into its top-left corner.
 void keepFixedPanelMode() {
     if (std::getenv("SDL_FB_BROKEN_MODES") != nullptr) return;  // the user's word stands
     const char* driver = std::getenv("SDL_VIDEODRIVER");

@@ -10,10 +10,9 @@ bool isFixedPanelId(const char* id, std::size_t idSize);
 
 // Before SDL starts: on a framebuffer of fixed size, asks SDL's framebuffer console driver to
 // keep the panel's own mode and centre the 320 x 200 picture in it (SDL_FB_BROKEN_MODES=1).
-// Without that SDL believes the panel switched to 320 x 200 and the picture sits in its
-// top-left corner. Leaves everything as it is when the user has set SDL_FB_BROKEN_MODES
-// (to anything), when SDL_VIDEODRIVER names another driver than "fbcon", and when the
-// framebuffer (SDL_FBDEV, or /dev/fb0) cannot be opened or can switch modes itself.
+// Leaves everything as it is when SDL_FB_BROKEN_MODES is set (to anything), when
+// SDL_VIDEODRIVER names another driver than "fbcon", and when the framebuffer (SDL_FBDEV, or
+// /dev/fb0) cannot be opened or can switch modes itself.
 void keepFixedPanelMode();
 
 #endif  // RINGWAVE_FIXED_PANEL_H_

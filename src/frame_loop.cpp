@@ -12,14 +12,12 @@ namespace {
 
 constexpr int kFirstColour = 0;
 
-// One pass. Where the display has a palette: colours first (every pass, whatever the lock
-// does), then the pixels and the flip. Where SDL converts an 8-bit shadow: the pixels first,
-// then the colours, whose hand-over converts and shows the finished frame.
+// One pass, in the order path gives.
 void drawFrame(SDL_Surface* screen, FramePath path, const EffectParams& params,
                const RingLayout& ring, double t, SDL_Color palette[kPaletteSize]) {
     computePalette(t, params, palette);
     if (!path.coloursAfterDrawing) SDL_SetColors(screen, palette, kFirstColour, kPaletteSize);
-    const bool locked = SDL_LockSurface(screen) >= 0;  // else skip the drawing; try next pass
+    const bool locked = SDL_LockSurface(screen) >= 0;
     if (locked) {
         composeFrame(t, params, ring, static_cast<std::uint8_t*>(screen->pixels), screen->pitch);
         SDL_UnlockSurface(screen);
@@ -28,8 +26,8 @@ void drawFrame(SDL_Surface* screen, FramePath path, const EffectParams& params,
     if (locked && path.flip) SDL_Flip(screen);
 }
 
-// Notices that are not input: focus gained or lost, pointer motion, the window exposed (as
-// when a window that covered it goes away), window-manager messages and resize notices.
+// The notices that are not input (an expose notice comes, for one, when a window that
+// covered ours goes away).
 constexpr Uint32 kNotInputMask = SDL_ACTIVEEVENTMASK | SDL_MOUSEMOTIONMASK | SDL_VIDEOEXPOSEMASK |
                                  SDL_SYSWMEVENTMASK | SDL_VIDEORESIZEMASK;
 constexpr int kDropBatch = 16;  // notices taken out of the queue per call
@@ -48,6 +46,10 @@ bool inputPending() {
     return SDL_PeepEvents(&next, 1, SDL_PEEKEVENT, SDL_ALLEVENTS & ~kNotInputMask) > 0;
 }
 
+// Without a palette on the display SDL keeps an 8-bit shadow and converts all of it whenever
+// the colours are set: drawn first and coloured last, one conversion shows the finished
+// frame. SDL's shadow carries SDL_DOUBLEBUF over from the display, whose back buffer shows
+// nothing until it is flipped.
 FramePath chooseFramePath(const SDL_VideoInfo* info, const SDL_Surface* screen) {
     if (info->vfmt->palette != nullptr) return FramePath{false, true};
     return FramePath{true, (screen->flags & SDL_DOUBLEBUF) != 0};

@@ -9,11 +9,23 @@
 
 namespace {
 
+// SDL's framebuffer console puts the virtual terminal in graphics mode, the keyboard in
+// medium-raw mode and the framebuffer in the program's mode, and only its shutdown puts them
+// back: a process that dies without it leaves the device's console dead. SDL itself shuts
+// down on SIGSEGV, SIGBUS, SIGFPE and SIGQUIT (its parachute); every other signal whose
+// default action ends the process is handled here. Before holdSignals nothing is caught: a
+// signal during the table's precalculation ends the process at once, SDL not yet touched.
+
 // What a caught signal does.
 enum class Role {
-    kQuit,   // asks the run to stop, as a key does
-    kFault,  // raised by the processor or the program itself: restored and ended at once
-    kEnd,    // the run stops, the console is restored, the process ends by the signal
+    kQuit,   // asks the run to stop, as a key does: rate line, status 0
+    kFault,  // raised by the processor or the program itself, whose code cannot go on:
+             // restored from the handler, as SDL's parachute does, and ended at once; sent
+             // by another process, as kEnd
+    kEnd,    // a flag the frame loop sees at its next event check: the run stops without a
+             // rate line, the exit hook restores the console, and the process then ends by
+             // the same signal (default action, unblocked, raised again), so that a shell or
+             // supervisor sees what ended it
 };
 
 struct HandledSignal {
@@ -140,9 +152,11 @@ void catchSignals(void (*restore)()) {
         if (sigismember(&held, number) != 1) return;  // ignored or handled before SDL came
         struct sigaction now {};
         if (sigaction(number, nullptr, &now) != 0) return;
-        // A quit request is always this module's flag (SDL 1.2's own handler can wait for
-        // ever on the event queue's lock, signals.h). SDL's parachute stays; a signal SDL
-        // left at its default or set to be ignored (SDL 1.2 ignores SIGALRM) is taken.
+        // A quit request is always this module's flag: SDL 1.2's own handler for SIGINT and
+        // SIGTERM queues a quit event under the event queue's lock, inside the handler, and
+        // waits for ever when the interrupted loop holds that lock. SDL's parachute stays; a
+        // signal SDL left at its default or set to be ignored (SDL 1.2 ignores SIGALRM) is
+        // taken.
         const bool sdlsHandler = (now.sa_flags & SA_SIGINFO) != 0 ||
                                  (now.sa_handler != SIG_DFL && now.sa_handler != SIG_IGN);
         if (!sdlsHandler || roleOf(number) == Role::kQuit) install(number, onSignal);

@@ -2,8 +2,8 @@
 #define RINGWAVE_EFFECT_INTEGER_SINE_H_
 
 // Inside the effect: the sine in integer arithmetic, with error bounds that the palette and the
-// window origins use to decide their bytes without the library's sine (see palette.cpp and
-// compositor.cpp for how each one budgets the errors listed here).
+// window origins use to decide their bytes without the library's sine; each budgets the errors
+// listed here beside its own code.
 //
 // An angle is kept as a fraction of a whole turn in units of 2^-64, where wrapping past a whole
 // turn is free. Its top 8 bits are a sector, one of 256 around the circle; the rest is an
