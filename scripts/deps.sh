@@ -57,18 +57,20 @@ if [ "$(id -u)" != 0 ]; then
     echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
     exit 1
 fi
-# Another installation (or an unattended upgrade) may hold apt's or dpkg's lock: wait for it
-# and try again, up to ten minutes.
-apt-get() {
+. "$(dirname "$0")/lib/apt.sh"  # apt_update, apt_unknown
+# Another installation (or an unattended upgrade) may hold dpkg's lock: wait for it and try
+# again, up to ten minutes.
+apt_install() {
     local try
     for try in $(seq 20); do
-        command apt-get -o DPkg::Lock::Timeout=30 "$@" && return 0
-        echo "apt-get $1 failed (lock held?); retrying ($try)" >&2
+        apt-get -o DPkg::Lock::Timeout=30 install -y -q --no-install-recommends "$@" >&2 &&
+            return 0
+        echo "apt-get install failed (lock held?); retrying ($try)" >&2
         sleep 10
     done
-    command apt-get "$@"
+    apt-get install -y -q --no-install-recommends "$@" >&2
 }
 echo "Installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q >&2
-apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+apt_update deps.sh "${missing[@]}"
+apt_install "${missing[@]}"

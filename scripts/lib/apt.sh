@@ -12,6 +12,54 @@ apt_retry() {
     "$@"
 }
 
+# apt_unknown PACKAGE...: prints, one a line, the packages (name[:arch]) apt's lists have no
+# version to install of.
+apt_unknown() {
+    local package candidate
+    for package in "$@"; do
+        candidate=$(apt-cache policy "$package" 2>/dev/null | awk '$1 == "Candidate:" { print $2 }')
+        case "$candidate" in ""|"(none)") echo "$package" ;; esac
+    done
+}
+
+# apt_update WHO PACKAGE...: apt-get update as root, waiting out apt's locks for up to ten
+# minutes. An index that fails to download (a mirror in the middle of a sync: "File has
+# unexpected size", apt-get update exits 100) leaves apt with the other lists and that one's
+# last copy: when every PACKAGE is then known the update counts as done, with a warning;
+# otherwise it is tried twice more, a minute apart, and then fails naming, as WHO, the
+# packages apt still does not know.
+apt_update() {
+    local who=$1 try log unknown
+    shift
+    log=$(mktemp)
+    for try in $(seq 60); do
+        if apt-get update -q -o DPkg::Lock::Timeout=10 > "$log" 2>&1; then
+            cat "$log" >&2
+            rm -f "$log"
+            return 0
+        fi
+        cat "$log" >&2
+        if grep -qE 'Could not get lock|Unable to lock' "$log"; then
+            echo "$who: apt busy; retrying ($try)" >&2
+            sleep 10
+            continue
+        fi
+        unknown=$(apt_unknown "$@")
+        if [ -z "$unknown" ]; then
+            echo "$who: an index failed to download (above); apt knows every package needed:" \
+                 "going on" >&2
+            rm -f "$log"
+            return 0
+        fi
+        [ "$try" -ge 3 ] && break
+        echo "$who: an index failed to download; retrying in a minute ($try)" >&2
+        sleep "${APT_UPDATE_PAUSE:-60}"
+    done
+    rm -f "$log"
+    echo "$who: apt-get update failed and apt knows no" $(apt_unknown "$@") >&2
+    return 1
+}
+
 # apt_refresh WHO WHAT CHECK...: when the command CHECK fails (apt's lists lack something),
 # refreshes apt's lists as root; without root says what to run, as WHO, and fails. WHAT names
 # what is missing in that message. The caller checks again afterwards.
@@ -23,7 +71,7 @@ apt_refresh() {
         echo "$who: apt knows no $what; as root, run: apt-get update" >&2
         return 1
     fi
-    apt_retry apt-get update -q >&2
+    apt_update "$who" "$what"
 }
 
 # debs_unpack DIR PACKAGE...: downloads the Debian packages (name[:arch][=version]) into DIR
@@ -101,10 +149,10 @@ SOURCES
             /etc/apt/sources.list /etc/apt/sources.list.d; then
         _add_entry || return 1
     fi
-    apt_retry apt-get update -q >&2
+    apt_update "$who"
     if ! _has_source && [ ! -e "$entry" ]; then
         _add_entry || return 1
-        apt_retry apt-get update -q >&2
+        apt_update "$who"
     fi
     _has_source || { echo "$who: still no $package source package" >&2; return 1; }
 }
