@@ -1,0 +1,150 @@
+# Cross builds run under the emulator. The glibc one (cmake/arm-linux-gnueabi.cmake) runs the
+# unit tests and checks its binaries. The device build on uClibc-ng runs the programs
+# end to end (only the signal and start-up cases: the interposer cases need a dynamically
+# linked ringwave and the host's loader), checks that its link took nothing from glibc, and
+# compares its frames with the host build's, byte for byte.
+include(${CMAKE_CURRENT_LIST_DIR}/board/board.cmake)
+
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  message(WARNING "No emulator for the target: the tests are built but cannot run")
+else()
+  # The processors each ARM test below runs on, with the pixel loop start-up must choose
+  # there from the kernel's report: the word loop on ARMv5TE (ARM926) and ARMv6 (ARM1176), the
+  # NEON loop on the ARMv7 processors with NEON. ARMv4T (TI925T, ARM920T class) only where the
+  # build is for it: Debian's armel glibc and a build for ARMv5TE use ARMv5TE instructions.
+  list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 qemu_arm)
+  set(cpu_loops arm926:words arm1176:words cortex-a7:neon cortex-a8:neon cortex-a9:neon
+      cortex-a15:neon)
+  if("${RINGWAVE_ARM_FLAGS} ${CMAKE_CXX_FLAGS}" MATCHES "-march=armv4t" AND
+     RINGWAVE_TARGET_LIBC STREQUAL "uclibc-ng")
+    list(PREPEND cpu_loops ti925t:words)
+  endif()
+
+  # The device SDL's conversions of 8-bit surfaces (the project's ARM loops) against SDL's own
+  # C loops: the same SDL without the project's patches (toolchain/sdl-build.sh installs it
+  # beside the patched one), under qemu-arm on the ARM926 and, for an ARMv4T build, the ti925t.
+  find_library(RINGWAVE_SDL_UNPATCHED NAMES libSDL.a PATHS /usr/lib/sdl-unpatched
+               NO_DEFAULT_PATH)
+  if(RINGWAVE_STATIC AND RINGWAVE_SDL_UNPATCHED)
+    add_executable(sdl_blit_dump support/sdl_blit_dump.c)
+    target_link_libraries(sdl_blit_dump PRIVATE ringwave_sdl)
+    add_executable(sdl_blit_dump_unpatched support/sdl_blit_dump.c)
+    target_include_directories(sdl_blit_dump_unpatched PRIVATE ${SDL_STATIC_INCLUDE_DIRS})
+    target_compile_options(sdl_blit_dump_unpatched PRIVATE ${SDL_STATIC_CFLAGS_OTHER})
+    set(unpatched_flags ${SDL_STATIC_LDFLAGS})
+    list(TRANSFORM unpatched_flags REPLACE "^-lSDL$" "${RINGWAVE_SDL_UNPATCHED}")
+    target_link_libraries(sdl_blit_dump_unpatched PRIVATE ${unpatched_flags} -static)
+    add_test(NAME cross.sdl-blit
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sdl_blit_check.sh ${CMAKE_NM}
+                     ${CMAKE_READELF} $<TARGET_FILE:sdl_blit_dump>
+                     $<TARGET_FILE:sdl_blit_dump_unpatched> ${qemu_arm})
+    set_tests_properties(cross.sdl-blit PROPERTIES TIMEOUT 300 LABELS cross)
+  endif()
+  if(NOT RINGWAVE_TARGET_LIBC STREQUAL "uclibc-ng")
+    # The unit tests of the pixel loops, of their choice and of the kernel's report, on each
+    # processor: the NEON loop is compared with the others byte for byte only where it runs.
+    set(loop_tests "Compositor.SumsWindows*:Compositor.Every*:Compositor.Table*:Compositor.FrameMatches*:Compositor.SumNever*:Compositor.Layout*:Compositor.StartUp*:ProcessorFeatures.*")
+    foreach(cpu_loop ${cpu_loops})
+      string(REPLACE ":" ";" cpu_and_loop ${cpu_loop})
+      list(GET cpu_and_loop 0 cpu)
+      list(GET cpu_and_loop 1 loop)
+      add_test(NAME cross.loops.${cpu}
+               COMMAND ${qemu_arm} -cpu ${cpu} $<TARGET_FILE:ringwave_tests>
+                       --gtest_filter=${loop_tests})
+      set_tests_properties(cross.loops.${cpu} PROPERTIES TIMEOUT 120 LABELS cross
+                           ENVIRONMENT RINGWAVE_EXPECTED_PIXEL_LOOP=${loop})
+    endforeach()
+    if(RINGWAVE_STATIC AND CMAKE_READELF AND CMAKE_OBJDUMP AND CMAKE_NM)
+      add_test(NAME cross.target-binary
+               COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/target_binary_check.sh v5te
+                       ${CMAKE_READELF} ${CMAKE_OBJDUMP} ${CMAKE_NM}
+                       $<TARGET_FILE:ringwave_effect> $<TARGET_FILE:ringwave_tests>)
+    endif()
+  else()
+    target_link_options(effect_dump PRIVATE "LINKER:-Map=$<TARGET_FILE:effect_dump>.map")
+    # The device's own start-up choice (AT_HWCAP from /proc/self/auxv: uClibc-ng has no
+    # getauxval) on each processor, its frames against the byte loop's.
+    foreach(cpu_loop ${cpu_loops})
+      string(REPLACE ":" ";" cpu_and_loop ${cpu_loop})
+      list(GET cpu_and_loop 0 cpu)
+      list(GET cpu_and_loop 1 loop)
+      add_test(NAME cross.pixel-loop.${cpu}
+               COMMAND ${qemu_arm} -cpu ${cpu} $<TARGET_FILE:pixel_loop_check> ${loop})
+      set_tests_properties(cross.pixel-loop.${cpu} PROPERTIES TIMEOUT 120 LABELS cross)
+    endforeach()
+    foreach(case sigint sigterm no-video-driver)
+      add_test(NAME e2e.emulated.${case}
+               COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/emulated_e2e.sh ${case}
+                       $<TARGET_FILE:ringwave> ${CMAKE_CROSSCOMPILING_EMULATOR})
+      set_tests_properties(e2e.emulated.${case} PROPERTIES TIMEOUT 300 LABELS e2e)
+    endforeach()
+
+    # Every instruction of the device binaries ARMv4T, outside the code chosen at run time; and
+    # the check itself refuses what an ARMv4T processor cannot run.
+    add_test(NAME cross.target-binary
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/target_binary_check.sh v4t
+                     ${CMAKE_READELF} ${CMAKE_OBJDUMP} ${CMAKE_NM} $<TARGET_FILE:ringwave_effect>
+                     $<TARGET_FILE:ringwave> $<TARGET_FILE:ringwave-snapshot>
+                     $<TARGET_FILE:ringwave-console> $<TARGET_FILE:effect_dump>)
+    add_test(NAME cross.instruction-check
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/arm_isa_check_test.sh ${CMAKE_C_COMPILER}
+                     ${CMAKE_READELF} ${CMAKE_OBJDUMP} ${CMAKE_NM})
+    set_tests_properties(cross.target-binary cross.instruction-check PROPERTIES TIMEOUT 300)
+    # The glibc archives the cross compiler would otherwise link: the folder of its libc.a.
+    execute_process(COMMAND arm-linux-gnueabi-gcc -print-file-name=libc.a
+                    OUTPUT_VARIABLE glibc_archive OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(glibc_libdir "${glibc_archive}" DIRECTORY)
+    add_test(NAME cross.uclibc-only
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/libc_link_check.sh
+                     ${RINGWAVE_UCLIBC_TOOLCHAIN} ${glibc_libdir} ${CMAKE_NM} ${CMAKE_BINARY_DIR}
+                     $<TARGET_FILE:ringwave> $<TARGET_FILE:ringwave-snapshot>
+                     $<TARGET_FILE:ringwave-console> $<TARGET_FILE:effect_dump>)
+    # The per-frame breakdown of the board's profiles (bench/board/frame-costs.sh) on this
+    # link: made-up profiles at the program's, SDL's, the C library's and libgcc's addresses.
+    add_test(NAME cross.frame-costs-split
+             COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/board/frame_costs_test.py
+                     $<TARGET_FILE:ringwave> ${CMAKE_NM})
+
+    set(RINGWAVE_HOST_BUILD "" CACHE PATH
+        "Native build of ringwave with its tests, whose frames the target's must equal")
+    if(RINGWAVE_HOST_BUILD)
+      set(compare ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cross_arch_compare.sh)
+      foreach(seed 0 1234567890 4294967295)
+        add_test(NAME cross.snapshots.${seed}
+                 COMMAND bash ${compare} snapshots ${seed} ${RINGWAVE_HOST_BUILD}/ringwave-snapshot
+                         $<TARGET_FILE:ringwave-snapshot> ${CMAKE_CROSSCOMPILING_EMULATOR})
+      endforeach()
+      # The whole ring table, and runs of consecutive frames (SEED FIRST COUNT) from the start,
+      # around 2^31 and just below 2^53.
+      add_test(NAME cross.effect
+               COMMAND bash ${compare} effect
+                       "7 1 1000 4294967295 2147483148 1000 1234567890 9007199254739993 1000"
+                       ${RINGWAVE_HOST_BUILD}/tests/effect_dump $<TARGET_FILE:effect_dump>
+                       ${CMAKE_CROSSCOMPILING_EMULATOR})
+      set_tests_properties(cross.snapshots.0 cross.snapshots.1234567890
+                           cross.snapshots.4294967295 cross.effect
+                           PROPERTIES TIMEOUT 600 LABELS cross)
+
+      # The same binaries on every processor class: the tests above run on the ARMv4T ti925t
+      # (the emulator's default here); these run a few frames on ARMv5TE (arm926), ARMv6
+      # (arm1176) and the ARMv7 processors with NEON, which may choose other loops at start-up:
+      # snapshots against the host's, the ring table and palettes, and the dummy-driver run.
+      list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 qemu)
+      foreach(cpu arm926 arm1176 cortex-a7 cortex-a8 cortex-a9 cortex-a15)
+        add_test(NAME cross.${cpu}.snapshots
+                 COMMAND bash ${compare} snapshots "1234567890 1 2147483648 9007199254740991"
+                         ${RINGWAVE_HOST_BUILD}/ringwave-snapshot $<TARGET_FILE:ringwave-snapshot>
+                         ${qemu} -cpu ${cpu})
+        add_test(NAME cross.${cpu}.effect
+                 COMMAND bash ${compare} effect "7 1 20 4294967295 2147483638 20"
+                         ${RINGWAVE_HOST_BUILD}/tests/effect_dump $<TARGET_FILE:effect_dump>
+                         ${qemu} -cpu ${cpu})
+        add_test(NAME cross.${cpu}.dummy-run
+                 COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/emulated_e2e.sh sigint
+                         $<TARGET_FILE:ringwave> ${qemu} -cpu ${cpu})
+        set_tests_properties(cross.${cpu}.snapshots cross.${cpu}.effect cross.${cpu}.dummy-run
+                             PROPERTIES TIMEOUT 300 LABELS "cross;cross-${cpu}")
+      endforeach()
+    endif()
+  endif()
+endif()
