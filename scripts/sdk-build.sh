@@ -16,6 +16,12 @@ esac
 build=$root/build/sdk-$arch
 "$root/scripts/deps.sh" arm
 sysroot=$("$root/toolchain/debian-sysroot.sh" "$arch")
+# A folder configured on another sysroot (an earlier cache entry) starts afresh: CMake's cache
+# keeps what pkg-config reported there.
+if [ -e "$build/CMakeCache.txt" ] &&
+        ! grep -qxF "SDK_SYSROOT:PATH=$sysroot" "$build/CMakeCache.txt"; then
+    rm -rf "$build"
+fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-example.cmake" \
       -DSDK_TRIPLET="$triplet" -DSDK_SYSROOT="$sysroot" -DRINGWAVE_BUILD_BENCH=OFF \
       -DRINGWAVE_HOST_BUILD="${2:-}" -DCMAKE_INSTALL_PREFIX=/usr > /dev/null

@@ -156,3 +156,42 @@ SOURCES
     fi
     _has_source || { echo "$who: still no $package source package" >&2; return 1; }
 }
+
+# apt_private_fetch WHO DIR SUITE ARCH PACKAGE... [-- ALONE...]: downloads Debian SUITE's
+# PACKAGEs for ARCH with every dependency, down to the C library, as apt resolves them from an
+# empty package status, and the ALONE packages without theirs, into DIR/cache/archives. apt
+# runs on a state of its own in DIR (lists, package cache, status) with ARCH as its
+# architecture, against the archive of apt_archive_uri: the machine's apt state and dpkg's
+# architectures are left alone. Fails saying why, as WHO.
+apt_private_fetch() {
+    local who=$1 state=$2 suite=$3 arch=$4 uri
+    shift 4
+    local packages=() alone=()
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do packages+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    alone=("$@")
+    uri=$(apt_archive_uri) || true
+    [ -n "$uri" ] || { echo "$who: no bookworm entry in apt's sources" >&2; return 1; }
+    mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/preferences.d"
+    touch "$state/status"
+    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite main" \
+        > "$state/sources.list"
+    local options=(
+        -o Dir::State="$state" -o Dir::State::Lists="$state/lists"
+        -o Dir::State::status="$state/status" -o Dir::Cache="$state/cache"
+        -o Dir::Etc::SourceList="$state/sources.list" -o Dir::Etc::SourceParts="$state/none"
+        -o Dir::Etc::Preferences="$state/none" -o Dir::Etc::PreferencesParts="$state/preferences.d"
+        -o APT::Architecture="$arch" -o APT::Architectures="$arch"
+        -o APT::Install-Recommends=false -o Debug::NoLocking=true
+        # As root apt cannot hand the download to its sandbox user in a private directory.
+        -o APT::Sandbox::User=root
+    )
+    apt_retry apt-get "${options[@]}" update -q > "$state/update.log" 2>&1 ||
+        { cat "$state/update.log" >&2; return 1; }
+    apt_retry apt-get "${options[@]}" install -y -q --download-only "${packages[@]}" \
+        > "$state/download.log" 2>&1 || { cat "$state/download.log" >&2; return 1; }
+    [ ${#alone[@]} -eq 0 ] && return 0
+    (cd "$state/cache/archives" &&
+        apt_retry apt-get "${options[@]}" download -q "${alone[@]}" > "$state/alone.log" 2>&1) ||
+        { cat "$state/alone.log" >&2; return 1; }
+}
