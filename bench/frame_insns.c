@@ -1,11 +1,15 @@
 /* Guest instructions per frame of a user-mode program, and before its first frame: a qemu TCG
- * plugin (qemu-arm) that counts every instruction the guest executes (one inline add per
+ * plugin (qemu-arm, qemu-aarch64) that counts every instruction the guest executes (one inline add per
  * translated block, as exact as qemu's own counter) and reads the count each time the guest
  * enters one chosen instruction, the start of the function every frame calls once.
  *
  *   -plugin libframe_insns.so,marker=ADDR,first=F,last=L
  *
  * marker: the address (hexadecimal) of the frame function's first instruction.
+ * symbol: the frame function's name, for a position-independent program, whose load address
+ *         is not known before: marker is then its address in the file, and the function's first
+ *         instruction the one in it at the same offset in a page (the program is loaded at a
+ *         page boundary; the function must be shorter than a page).
  * first, last: frames 1 <= F < L. When the guest reaches frame L the plugin prints one line on
  *         standard error and ends the emulation (status 0):
  *   frames BEFORE_FIRST PER_FRAME_X100 HEAP_AT_FIRST HEAP_PEAK
@@ -24,15 +28,18 @@
 
 QEMU_PLUGIN_EXPORT int qemu_plugin_version = QEMU_PLUGIN_VERSION;
 
-enum {
-    kSysBrk = 45, /* ARM EABI system call numbers */
-    kSysMunmap = 91,
-    kSysMremap = 163,
-    kSysMmap2 = 192,
-    kMapAnonymous = 0x20,
+/* The system calls that ask the kernel for memory: ARM EABI's, or AArch64's. */
+struct MemoryCalls {
+    int64_t brk, munmap, mremap, mmap;
 };
+static const struct MemoryCalls kArmCalls = {45, 91, 163, 192}; /* mmap: mmap2 */
+static const struct MemoryCalls kAarch64Calls = {214, 215, 216, 222};
+static struct MemoryCalls calls;
+static uint64_t addressMask = 0xffffffffu; /* the guest's addresses */
+enum { kMapAnonymous = 0x20, kPageMask = 4095 };
 
 static uint64_t marker;
+static const char* symbol; /* NULL: marker is the address itself */
 static uint64_t first = 10;
 static uint64_t last = 110;
 
@@ -75,28 +82,28 @@ static uint64_t pageRounded(uint64_t bytes) {
 static void onSyscallReturn(qemu_plugin_id_t id, unsigned int vcpu, int64_t num, int64_t ret) {
     (void)id, (void)vcpu;
     if (num != callNumber) return;
-    const uint64_t result = (uint32_t)ret;
+    const uint64_t result = (uint64_t)ret & addressMask;
     const int failed = ret < 0 && ret > -4096;
-    if (num == kSysBrk && !failed) {
+    if (num == calls.brk && !failed) {
         if (breakStart == 0) breakStart = result;
         breakNow = result;
-    } else if (num == kSysMmap2 && !failed && (callArgs[3] & kMapAnonymous) != 0) {
+    } else if (num == calls.mmap && !failed && (callArgs[3] & kMapAnonymous) != 0) {
         const uint64_t size = pageRounded(callArgs[1]);
-        g_hash_table_insert(anonymous, GUINT_TO_POINTER(result), GUINT_TO_POINTER(size));
+        g_hash_table_insert(anonymous, (gpointer)(uintptr_t)result, (gpointer)(uintptr_t)size);
         mapped += (int64_t)size;
-    } else if (num == kSysMunmap && !failed) {
+    } else if (num == calls.munmap && !failed) {
         gpointer size;
-        if (g_hash_table_lookup_extended(anonymous, GUINT_TO_POINTER(callArgs[0]), NULL, &size)) {
-            mapped -= (int64_t)GPOINTER_TO_UINT(size);
-            g_hash_table_remove(anonymous, GUINT_TO_POINTER(callArgs[0]));
+        if (g_hash_table_lookup_extended(anonymous, (gpointer)(uintptr_t)callArgs[0], NULL, &size)) {
+            mapped -= (int64_t)(uintptr_t)size;
+            g_hash_table_remove(anonymous, (gpointer)(uintptr_t)callArgs[0]);
         }
-    } else if (num == kSysMremap && !failed) {
+    } else if (num == calls.mremap && !failed) {
         gpointer size;
-        if (g_hash_table_lookup_extended(anonymous, GUINT_TO_POINTER(callArgs[0]), NULL, &size)) {
+        if (g_hash_table_lookup_extended(anonymous, (gpointer)(uintptr_t)callArgs[0], NULL, &size)) {
             const uint64_t grown = pageRounded(callArgs[2]);
-            mapped += (int64_t)grown - (int64_t)GPOINTER_TO_UINT(size);
-            g_hash_table_remove(anonymous, GUINT_TO_POINTER(callArgs[0]));
-            g_hash_table_insert(anonymous, GUINT_TO_POINTER(result), GUINT_TO_POINTER(grown));
+            mapped += (int64_t)grown - (int64_t)(uintptr_t)size;
+            g_hash_table_remove(anonymous, (gpointer)(uintptr_t)callArgs[0]);
+            g_hash_table_insert(anonymous, (gpointer)(uintptr_t)result, (gpointer)(uintptr_t)grown);
         }
     }
     callNumber = -1;
@@ -125,7 +132,12 @@ static void onTranslate(qemu_plugin_id_t id, struct qemu_plugin_tb* tb) {
     qemu_plugin_register_vcpu_tb_exec_inline(tb, QEMU_PLUGIN_INLINE_ADD_U64, &insns, n);
     for (size_t i = 0; i < n; ++i) {
         struct qemu_plugin_insn* insn = qemu_plugin_tb_get_insn(tb, i);
-        if (qemu_plugin_insn_vaddr(insn) == marker) {
+        const uint64_t vaddr = qemu_plugin_insn_vaddr(insn);
+        const char* name = symbol != NULL ? qemu_plugin_insn_symbol(insn) : NULL;
+        const int entry = symbol == NULL ? vaddr == marker
+                                         : name != NULL && strcmp(name, symbol) == 0 &&
+                                               (vaddr & kPageMask) == (marker & kPageMask);
+        if (entry) {
             qemu_plugin_register_vcpu_insn_exec_cb(insn, onFrame, QEMU_PLUGIN_CB_NO_REGS, NULL);
         }
     }
@@ -133,10 +145,15 @@ static void onTranslate(qemu_plugin_id_t id, struct qemu_plugin_tb* tb) {
 
 QEMU_PLUGIN_EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t* info, int argc,
                                            char** argv) {
-    (void)info;
+    const int aarch64 = strcmp(info->target_name, "aarch64") == 0;
+    calls = aarch64 ? kAarch64Calls : kArmCalls;
+    if (aarch64) addressMask = ~(uint64_t)0;
     for (int i = 0; i < argc; ++i) {
         if (strncmp(argv[i], "marker=", 7) == 0) {
-            marker = strtoull(argv[i] + 7, NULL, 16);
+            /* Without the Thumb bit of a Thumb function's address. */
+            marker = strtoull(argv[i] + 7, NULL, 16) & ~(uint64_t)1;
+        } else if (strncmp(argv[i], "symbol=", 7) == 0) {
+            symbol = argv[i] + 7;
         } else if (strncmp(argv[i], "first=", 6) == 0) {
             first = strtoull(argv[i] + 6, NULL, 10);
         } else if (strncmp(argv[i], "last=", 5) == 0) {

@@ -16,7 +16,7 @@
 # made in a temporary directory renamed into place, so a cache entry is whole or absent. As
 # root it adds the armhf and armel architectures to dpkg and runs apt-get update when needed.
 set -euo pipefail
-. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_retry, debs_unpack
+. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_update, debs_unpack
 . "$(dirname "$0")/../scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit
 image=$cache_dir/board-$(cache_key < "$0")
 cache_begin "$image" board.dtb || { echo "$image"; exit 0; }
@@ -34,7 +34,7 @@ if [ -z "$(kernel_package)" ] || ! apt-cache show busybox-static:armel > /dev/nu
     fi
     dpkg --add-architecture armhf
     dpkg --add-architecture armel
-    apt_retry apt-get update -q >&2
+    apt_update debian-image.sh linux-image-armmp:armhf busybox-static:armel
 fi
 kernel=$(kernel_package)
 [ -n "$kernel" ] || { echo "debian-image.sh: no linux-image-*-armmp package found" >&2; exit 1; }

@@ -11,7 +11,8 @@
 #                   (toolchain/uclibc-toolchain.sh), gcc's source and the cross compiler's
 #                   plugin headers (its target configuration), which the compiler's runtime for
 #                   ARMv4T is built from and with (toolchain/libgcc.sh), Python for the check of
-#                   the board's per-frame breakdown
+#                   the board's per-frame breakdown; Debian's armhf and arm64 cross compilers,
+#                   used as a device's SDK is (toolchain/debian-sysroot.sh makes their sysroots)
 #   deps.sh board   the emulated ARM test boards: qemu-system-arm, the device tree tools, cpio
 #                   (boards/debian-image.sh fetches Debian's kernel and busybox), and what
 #                   boards/versatile-kernel.sh builds the versatilepb board's kernel from and with
@@ -30,6 +31,7 @@ for purpose in "$@"; do
                       libbenchmark-dev xvfb xauth xdotool x11-utils imagemagick faketime
                       libx11-dev libsdl2-2.0-0 patchelf debian-archive-keyring) ;;
     arm)   packages+=(gcc-arm-linux-gnueabi g++-arm-linux-gnueabi qemu-user dpkg-dev
+                      g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
                       libglib2.0-dev build-essential cmake pkg-config libgtest-dev
                       uclibc-source linux-libc-dev-armel-cross xz-utils python3
                       gcc-12-source gcc-12-plugin-dev-arm-linux-gnueabi) ;;
@@ -57,18 +59,20 @@ if [ "$(id -u)" != 0 ]; then
     echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
     exit 1
 fi
-# Another installation (or an unattended upgrade) may hold apt's or dpkg's lock: wait for it
-# and try again, up to ten minutes.
-apt-get() {
+. "$(dirname "$0")/lib/apt.sh"  # apt_update, apt_unknown
+# Another installation (or an unattended upgrade) may hold dpkg's lock: wait for it and try
+# again, up to ten minutes.
+apt_install() {
     local try
     for try in $(seq 20); do
-        command apt-get -o DPkg::Lock::Timeout=30 "$@" && return 0
-        echo "apt-get $1 failed (lock held?); retrying ($try)" >&2
+        apt-get -o DPkg::Lock::Timeout=30 install -y -q --no-install-recommends "$@" >&2 &&
+            return 0
+        echo "apt-get install failed (lock held?); retrying ($try)" >&2
         sleep 10
     done
-    command apt-get "$@"
+    apt-get install -y -q --no-install-recommends "$@" >&2
 }
 echo "Installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q >&2
-apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+apt_update deps.sh "${missing[@]}"
+apt_install "${missing[@]}"

@@ -54,6 +54,12 @@ cmake -S "$root" -B "$root/build/arm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-li
       -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON > /dev/null
 cmake --build "$root/build/arm" -j "$jobs"
 
+step "Debian's armhf and arm64 cross compilers on sysroots of Debian's SDL 1.2, as an SDK is used"
+sdk_builds=()
+for arch in armhf arm64; do
+    sdk_builds+=("$("$root/scripts/sdk-build.sh" "$arch" "$root/build/test")")
+done
+
 step "Speed on the device: guest instruction counts under qemu-arm -cpu arm926 (reported only)"
 "$root/bench/arm-insn-counts.sh"
 
@@ -61,6 +67,9 @@ step "ringwave-bench cross-built, a short run under qemu-arm -cpu arm926 (report
 "$root/bench/arm-bench.sh" --benchmark_min_time=0.01
 
 # Last, so that the suite's closing summary ends the output.
-step "ARM tests under qemu-arm: the device build on uClibc-ng, then the unit tests on glibc"
+step "ARM tests under qemu: the device build on uClibc-ng, the unit tests on glibc for armel, armhf and arm64"
 ctest --test-dir "$root/build/arm-release" -j "$jobs" --output-on-failure
 ctest --test-dir "$root/build/arm" -j "$jobs" --output-on-failure
+for build in "${sdk_builds[@]}"; do
+    ctest --test-dir "$build" -j "$jobs" --output-on-failure
+done

@@ -4,21 +4,57 @@
 # linked ringwave and the host's loader), checks that its link took nothing from glibc, and
 # compares its frames with the host build's, byte for byte.
 include(${CMAKE_CURRENT_LIST_DIR}/board/board.cmake)
+message(STATUS "Host build only: the end-to-end tests with the SDL interposer (an LD_PRELOAD "
+               "library for the host's loader), the X server tests (Xvfb), the Snapshot suite "
+               "(it starts ringwave-snapshot from a shell, which the emulator cannot)")
 
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  message(WARNING "No emulator for the target: the tests are built but cannot run")
+  # The tests are built; ctest lists one that says they were not run.
+  message(STATUS "No emulator for the target (CMAKE_CROSSCOMPILING_EMULATOR): the tests are "
+                 "built but will not run")
+  add_test(NAME cross.not-run
+           COMMAND sh -c "echo 'No emulator for the target (CMAKE_CROSSCOMPILING_EMULATOR): the tests were built, not run'; exit 77")
+  set_tests_properties(cross.not-run PROPERTIES SKIP_RETURN_CODE 77)
 else()
-  # The processors each ARM test below runs on, with the pixel loop start-up must choose
-  # there from the kernel's report: the word loop on ARMv5TE (ARM926) and ARMv6 (ARM1176), the
-  # NEON loop on the ARMv7 processors with NEON. ARMv4T (TI925T, ARM920T class) only where the
-  # build is for it: Debian's armel glibc and a build for ARMv5TE use ARMv5TE instructions.
-  list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 qemu_arm)
-  set(cpu_loops arm926:words arm1176:words cortex-a7:neon cortex-a8:neon cortex-a9:neon
-      cortex-a15:neon)
-  if("${RINGWAVE_ARM_FLAGS} ${CMAKE_CXX_FLAGS}" MATCHES "-march=armv4t" AND
-     RINGWAVE_TARGET_LIBC STREQUAL "uclibc-ng")
-    list(PREPEND cpu_loops ti925t:words)
+  # The emulator as the toolchain file gives it (qemu-arm;-L;<sysroot> ...), without the
+  # processor it names: each test below names its own.
+  set(emulator "")
+  set(skip_next FALSE)
+  foreach(word ${CMAKE_CROSSCOMPILING_EMULATOR})
+    if(skip_next)
+      set(skip_next FALSE)
+    elseif(word STREQUAL "-cpu")
+      set(skip_next TRUE)
+    else()
+      list(APPEND emulator ${word})
+    endif()
+  endforeach()
+
+  # The processors each test below runs on, from what the build targets, with the pixel loop
+  # start-up must choose there from the kernel's report. 32-bit ARM: a build for ARMv4T (on
+  # uClibc-ng; Debian's armel glibc is ARMv5TE) from the ti925t, for ARMv5TE from the ARM926,
+  # each with the word loop up to the ARMv6 ARM1176 and the NEON loop on the ARMv7 processors;
+  # a build for ARMv7 (hard-float, Thumb-2) on Cortex-A models only. 64-bit ARM: the Cortex-A53
+  # and A72.
+  separate_arguments(target_flags UNIX_COMMAND "${CMAKE_C_FLAGS}")
+  execute_process(COMMAND ${CMAKE_C_COMPILER} ${target_flags} -dM -E -x c /dev/null
+                  OUTPUT_VARIABLE target_macros ERROR_QUIET)
+  string(REGEX MATCH "#define __ARM_ARCH ([0-9]+)" _ "${target_macros}")
+  set(arm_arch "${CMAKE_MATCH_1}")
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)")
+    set(cpu_loops cortex-a53:words cortex-a72:words)
+  elseif(arm_arch GREATER_EQUAL 7)
+    set(cpu_loops cortex-a7:neon cortex-a15:neon)
+  else()
+    set(cpu_loops arm926:words arm1176:words cortex-a7:neon cortex-a8:neon cortex-a9:neon
+        cortex-a15:neon)
+    if(arm_arch EQUAL 4 AND RINGWAVE_TARGET_LIBC STREQUAL "uclibc-ng")
+      list(PREPEND cpu_loops ti925t:words)
+    endif()
   endif()
+  set(cpus ${cpu_loops})
+  list(TRANSFORM cpus REPLACE ":.*" "")
+  message(STATUS "Target tests under ${emulator} -cpu: ${cpus}")
 
   # The device SDL's conversions of 8-bit surfaces (the project's ARM loops) against SDL's own
   # C loops: the same SDL without the project's patches (toolchain/sdl-build.sh installs it
@@ -37,7 +73,7 @@ else()
     add_test(NAME cross.sdl-blit
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sdl_blit_check.sh ${CMAKE_NM}
                      ${CMAKE_READELF} $<TARGET_FILE:sdl_blit_dump>
-                     $<TARGET_FILE:sdl_blit_dump_unpatched> ${qemu_arm})
+                     $<TARGET_FILE:sdl_blit_dump_unpatched> ${emulator})
     set_tests_properties(cross.sdl-blit PROPERTIES TIMEOUT 300 LABELS cross)
   endif()
   if(NOT RINGWAVE_TARGET_LIBC STREQUAL "uclibc-ng")
@@ -49,7 +85,7 @@ else()
       list(GET cpu_and_loop 0 cpu)
       list(GET cpu_and_loop 1 loop)
       add_test(NAME cross.loops.${cpu}
-               COMMAND ${qemu_arm} -cpu ${cpu} $<TARGET_FILE:ringwave_tests>
+               COMMAND ${emulator} -cpu ${cpu} $<TARGET_FILE:ringwave_tests>
                        --gtest_filter=${loop_tests})
       set_tests_properties(cross.loops.${cpu} PROPERTIES TIMEOUT 120 LABELS cross
                            ENVIRONMENT RINGWAVE_EXPECTED_PIXEL_LOOP=${loop})
@@ -69,7 +105,7 @@ else()
       list(GET cpu_and_loop 0 cpu)
       list(GET cpu_and_loop 1 loop)
       add_test(NAME cross.pixel-loop.${cpu}
-               COMMAND ${qemu_arm} -cpu ${cpu} $<TARGET_FILE:pixel_loop_check> ${loop})
+               COMMAND ${emulator} -cpu ${cpu} $<TARGET_FILE:pixel_loop_check> ${loop})
       set_tests_properties(cross.pixel-loop.${cpu} PROPERTIES TIMEOUT 120 LABELS cross)
     endforeach()
     foreach(case sigint sigterm no-video-driver)
@@ -104,47 +140,55 @@ else()
     add_test(NAME cross.frame-costs-split
              COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/board/frame_costs_test.py
                      $<TARGET_FILE:ringwave> ${CMAKE_NM})
+  endif()
 
-    set(RINGWAVE_HOST_BUILD "" CACHE PATH
-        "Native build of ringwave with its tests, whose frames the target's must equal")
-    if(RINGWAVE_HOST_BUILD)
-      set(compare ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cross_arch_compare.sh)
-      foreach(seed 0 1234567890 4294967295)
-        add_test(NAME cross.snapshots.${seed}
-                 COMMAND bash ${compare} snapshots ${seed} ${RINGWAVE_HOST_BUILD}/ringwave-snapshot
-                         $<TARGET_FILE:ringwave-snapshot> ${CMAKE_CROSSCOMPILING_EMULATOR})
-      endforeach()
-      # The whole ring table, and runs of consecutive frames (SEED FIRST COUNT) from the start,
-      # around 2^31 and just below 2^53.
-      add_test(NAME cross.effect
-               COMMAND bash ${compare} effect
-                       "7 1 1000 4294967295 2147483148 1000 1234567890 9007199254739993 1000"
-                       ${RINGWAVE_HOST_BUILD}/tests/effect_dump $<TARGET_FILE:effect_dump>
-                       ${CMAKE_CROSSCOMPILING_EMULATOR})
-      set_tests_properties(cross.snapshots.0 cross.snapshots.1234567890
-                           cross.snapshots.4294967295 cross.effect
-                           PROPERTIES TIMEOUT 600 LABELS cross)
-
-      # The same binaries on every processor class: the tests above run on the ARMv4T ti925t
-      # (the emulator's default here); these run a few frames on ARMv5TE (arm926), ARMv6
-      # (arm1176) and the ARMv7 processors with NEON, which may choose other loops at start-up:
-      # snapshots against the host's, the ring table and palettes, and the dummy-driver run.
-      list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 qemu)
-      foreach(cpu arm926 arm1176 cortex-a7 cortex-a8 cortex-a9 cortex-a15)
-        add_test(NAME cross.${cpu}.snapshots
-                 COMMAND bash ${compare} snapshots "1234567890 1 2147483648 9007199254740991"
-                         ${RINGWAVE_HOST_BUILD}/ringwave-snapshot $<TARGET_FILE:ringwave-snapshot>
-                         ${qemu} -cpu ${cpu})
-        add_test(NAME cross.${cpu}.effect
-                 COMMAND bash ${compare} effect "7 1 20 4294967295 2147483638 20"
-                         ${RINGWAVE_HOST_BUILD}/tests/effect_dump $<TARGET_FILE:effect_dump>
-                         ${qemu} -cpu ${cpu})
-        add_test(NAME cross.${cpu}.dummy-run
-                 COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/emulated_e2e.sh sigint
-                         $<TARGET_FILE:ringwave> ${qemu} -cpu ${cpu})
-        set_tests_properties(cross.${cpu}.snapshots cross.${cpu}.effect cross.${cpu}.dummy-run
-                             PROPERTIES TIMEOUT 300 LABELS "cross;cross-${cpu}")
-      endforeach()
+  # The frames against the host build's, byte for byte (tests/e2e/cross_arch_compare.sh):
+  # snapshots, the whole ring table and runs of frames, on the processor the toolchain file's
+  # emulator names (or the first of the list above); a few frames, and the dummy-driver run, on
+  # each other processor, which may choose another loop at start-up.
+  set(RINGWAVE_HOST_BUILD "" CACHE PATH
+      "Native build of ringwave with its tests, whose frames the target's must equal")
+  if(NOT RINGWAVE_HOST_BUILD)
+    message(STATUS "Frames not compared with the host's: RINGWAVE_HOST_BUILD names no host build")
+  else()
+    list(FIND CMAKE_CROSSCOMPILING_EMULATOR -cpu at)
+    if(at GREATER_EQUAL 0)
+      math(EXPR at "${at} + 1")
+      list(GET CMAKE_CROSSCOMPILING_EMULATOR ${at} full_cpu)
+    else()
+      list(GET cpus 0 full_cpu)
     endif()
+    set(compare ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cross_arch_compare.sh)
+    foreach(seed 0 1234567890 4294967295)
+      add_test(NAME cross.snapshots.${seed}
+               COMMAND bash ${compare} snapshots ${seed} ${RINGWAVE_HOST_BUILD}/ringwave-snapshot
+                       $<TARGET_FILE:ringwave-snapshot> ${emulator} -cpu ${full_cpu})
+    endforeach()
+    # The whole ring table, and runs of consecutive frames (SEED FIRST COUNT) from the start,
+    # around 2^31 and just below 2^53.
+    add_test(NAME cross.effect
+             COMMAND bash ${compare} effect
+                     "7 1 1000 4294967295 2147483148 1000 1234567890 9007199254739993 1000"
+                     ${RINGWAVE_HOST_BUILD}/tests/effect_dump $<TARGET_FILE:effect_dump>
+                     ${emulator} -cpu ${full_cpu})
+    set_tests_properties(cross.snapshots.0 cross.snapshots.1234567890
+                         cross.snapshots.4294967295 cross.effect
+                         PROPERTIES TIMEOUT 600 LABELS cross)
+    list(REMOVE_ITEM cpus ${full_cpu})
+    foreach(cpu ${cpus})
+      add_test(NAME cross.${cpu}.snapshots
+               COMMAND bash ${compare} snapshots "1234567890 1 2147483648 9007199254740991"
+                       ${RINGWAVE_HOST_BUILD}/ringwave-snapshot $<TARGET_FILE:ringwave-snapshot>
+                       ${emulator} -cpu ${cpu})
+      add_test(NAME cross.${cpu}.effect
+               COMMAND bash ${compare} effect "7 1 20 4294967295 2147483638 20"
+                       ${RINGWAVE_HOST_BUILD}/tests/effect_dump $<TARGET_FILE:effect_dump>
+                       ${emulator} -cpu ${cpu})
+      add_test(NAME cross.${cpu}.dummy-run
+               COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/emulated_e2e.sh sigint
+                       $<TARGET_FILE:ringwave> ${emulator} -cpu ${cpu})
+      set_tests_properties(cross.${cpu}.snapshots cross.${cpu}.effect cross.${cpu}.dummy-run
+                           PROPERTIES TIMEOUT 300 LABELS "cross;cross-${cpu}")
+    endforeach()
   endif()
 endif()

@@ -23,6 +23,18 @@ if(NOT RINGWAVE_SANITIZE)
   target_link_options(ringwave_loop_alloc PRIVATE "LINKER:--wrap=SDL_LockSurface")
 endif()
 
+# The package installation of the two commands, with a fake apt whose update fails on one index.
+add_test(NAME scripts.deps-index-fails
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/scripts/deps_test.sh
+                 ${PROJECT_SOURCE_DIR}/scripts/deps.sh)
+set_tests_properties(scripts.deps-index-fails PROPERTIES TIMEOUT 150 LABELS scripts)
+
+# A cross build's configure against the SDL 1.2 pkg-config reports: the build machine's refused.
+add_test(NAME scripts.cross-sdl-lookup
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/scripts/cross_sdl_lookup_test.sh
+                 ${PROJECT_SOURCE_DIR})
+set_tests_properties(scripts.cross-sdl-lookup PROPERTIES TIMEOUT 120 LABELS scripts)
+
 # ringwave in a real X server (Xvfb), driven with real X input (x11/x11_e2e.sh). Not in the
 # sanitizer build: the X tests check what a user sees of the shipped binary.
 option(RINGWAVE_X11_TESTS "Run the end-to-end tests in an X server (Xvfb)" ON)

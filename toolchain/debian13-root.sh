@@ -11,9 +11,9 @@
 # (dpkg-deb -x: no maintainer scripts, no chroot): a program runs on the root with the root's
 # loader as its interpreter and LD_LIBRARY_PATH set to the root's folders that ROOT/library-path
 # lists, one a line, relative to the root.
-# apt runs on a configuration of its own (lists, package cache and an empty package status in
-# the scratch folder), against the archive this machine's apt takes bookworm from; the
-# machine's own apt state is left alone. Cached under ${XDG_CACHE_HOME:-$HOME/.cache}/ringwave/,
+# apt runs on a state of its own in the scratch folder (apt_private_fetch), against the archive
+# this machine's apt takes bookworm from; the machine's own apt state is left alone.
+# Cached under ${XDG_CACHE_HOME:-$HOME/.cache}/ringwave/,
 # keyed by this script's contents, made in a scratch folder and renamed into place.
 set -euo pipefail
 suite=trixie
@@ -22,7 +22,7 @@ packages=(libsdl1.2debian libsdl2-2.0-0 libsdl2-compat libsdl3-0 libstdc++6 libg
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 arch=$(dpkg --print-architecture)
 
-. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_retry, apt_archive_uri
+. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_private_fetch
 . "$(dirname "$0")/../scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit
 
 root=$cache_dir/debian13-root-$( (cat "$0"; echo "$arch") | cache_key)
@@ -31,34 +31,14 @@ if ! cache_begin "$root" library-path; then
     exit 0
 fi
 
-uri=$(apt_archive_uri) || true
-[ -n "$uri" ] || { echo "debian13-root.sh: no bookworm entry in apt's sources" >&2; exit 1; }
 # Debian 12's keyring holds Debian 13's archive keys from its update 2023.3+deb12u1 on.
 [ -e "${keyring%/*}/debian-archive-$suite-stable.gpg" ] || {
     echo "debian13-root.sh: no $suite key in $keyring (upgrade debian-archive-keyring)" >&2
     exit 1
 }
-
 state=$cache_work/apt
-mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/preferences.d"
-touch "$state/status"
-echo "deb [signed-by=$keyring] $uri $suite main" > "$state/sources.list"
-apt_options=(
-    -o Dir::State="$state" -o Dir::State::Lists="$state/lists"
-    -o Dir::State::status="$state/status" -o Dir::Cache="$state/cache"
-    -o Dir::Etc::SourceList="$state/sources.list" -o Dir::Etc::SourceParts="$state/none"
-    -o Dir::Etc::Preferences="$state/none" -o Dir::Etc::PreferencesParts="$state/preferences.d"
-    -o APT::Architecture="$arch" -o APT::Architectures="$arch"
-    -o APT::Install-Recommends=false -o Debug::NoLocking=true
-    # As root apt cannot hand the download to its sandbox user in a private directory.
-    -o APT::Sandbox::User=root
-)
 echo "-- Debian $suite root: ${packages[*]} and their dependencies" >&2
-apt_retry apt-get "${apt_options[@]}" update -q > "$cache_work/update.log" 2>&1 ||
-    { cat "$cache_work/update.log" >&2; exit 1; }
-# With an empty status every dependency, down to the C library, is fetched.
-apt_retry apt-get "${apt_options[@]}" install -y -q --download-only "${packages[@]}" \
-    > "$cache_work/download.log" 2>&1 || { cat "$cache_work/download.log" >&2; exit 1; }
+apt_private_fetch debian13-root.sh "$state" "$suite" "$arch" "${packages[@]}"
 
 tree=$cache_work/root
 mkdir -p "$tree"

@@ -12,6 +12,54 @@ apt_retry() {
     "$@"
 }
 
+# apt_unknown PACKAGE...: prints, one a line, the packages (name[:arch]) apt's lists have no
+# version to install of.
+apt_unknown() {
+    local package candidate
+    for package in "$@"; do
+        candidate=$(apt-cache policy "$package" 2>/dev/null | awk '$1 == "Candidate:" { print $2 }')
+        case "$candidate" in ""|"(none)") echo "$package" ;; esac
+    done
+}
+
+# apt_update WHO PACKAGE...: apt-get update as root, waiting out apt's locks for up to ten
+# minutes. An index that fails to download (a mirror in the middle of a sync: "File has
+# unexpected size", apt-get update exits 100) leaves apt with the other lists and that one's
+# last copy: when every PACKAGE is then known the update counts as done, with a warning;
+# otherwise it is tried twice more, a minute apart, and then fails naming, as WHO, the
+# packages apt still does not know.
+apt_update() {
+    local who=$1 try log unknown
+    shift
+    log=$(mktemp)
+    for try in $(seq 60); do
+        if apt-get update -q -o DPkg::Lock::Timeout=10 > "$log" 2>&1; then
+            cat "$log" >&2
+            rm -f "$log"
+            return 0
+        fi
+        cat "$log" >&2
+        if grep -qE 'Could not get lock|Unable to lock' "$log"; then
+            echo "$who: apt busy; retrying ($try)" >&2
+            sleep 10
+            continue
+        fi
+        unknown=$(apt_unknown "$@")
+        if [ -z "$unknown" ]; then
+            echo "$who: an index failed to download (above); apt knows every package needed:" \
+                 "going on" >&2
+            rm -f "$log"
+            return 0
+        fi
+        [ "$try" -ge 3 ] && break
+        echo "$who: an index failed to download; retrying in a minute ($try)" >&2
+        sleep "${APT_UPDATE_PAUSE:-60}"
+    done
+    rm -f "$log"
+    echo "$who: apt-get update failed and apt knows no" $(apt_unknown "$@") >&2
+    return 1
+}
+
 # apt_refresh WHO WHAT CHECK...: when the command CHECK fails (apt's lists lack something),
 # refreshes apt's lists as root; without root says what to run, as WHO, and fails. WHAT names
 # what is missing in that message. The caller checks again afterwards.
@@ -23,7 +71,7 @@ apt_refresh() {
         echo "$who: apt knows no $what; as root, run: apt-get update" >&2
         return 1
     fi
-    apt_retry apt-get update -q >&2
+    apt_update "$who" "$what"
 }
 
 # debs_unpack DIR PACKAGE...: downloads the Debian packages (name[:arch][=version]) into DIR
@@ -101,10 +149,49 @@ SOURCES
             /etc/apt/sources.list /etc/apt/sources.list.d; then
         _add_entry || return 1
     fi
-    apt_retry apt-get update -q >&2
+    apt_update "$who"
     if ! _has_source && [ ! -e "$entry" ]; then
         _add_entry || return 1
-        apt_retry apt-get update -q >&2
+        apt_update "$who"
     fi
     _has_source || { echo "$who: still no $package source package" >&2; return 1; }
+}
+
+# apt_private_fetch WHO DIR SUITE ARCH PACKAGE... [-- ALONE...]: downloads Debian SUITE's
+# PACKAGEs for ARCH with every dependency, down to the C library, as apt resolves them from an
+# empty package status, and the ALONE packages without theirs, into DIR/cache/archives. apt
+# runs on a state of its own in DIR (lists, package cache, status) with ARCH as its
+# architecture, against the archive of apt_archive_uri: the machine's apt state and dpkg's
+# architectures are left alone. Fails saying why, as WHO.
+apt_private_fetch() {
+    local who=$1 state=$2 suite=$3 arch=$4 uri
+    shift 4
+    local packages=() alone=()
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do packages+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    alone=("$@")
+    uri=$(apt_archive_uri) || true
+    [ -n "$uri" ] || { echo "$who: no bookworm entry in apt's sources" >&2; return 1; }
+    mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/preferences.d"
+    touch "$state/status"
+    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $suite main" \
+        > "$state/sources.list"
+    local options=(
+        -o Dir::State="$state" -o Dir::State::Lists="$state/lists"
+        -o Dir::State::status="$state/status" -o Dir::Cache="$state/cache"
+        -o Dir::Etc::SourceList="$state/sources.list" -o Dir::Etc::SourceParts="$state/none"
+        -o Dir::Etc::Preferences="$state/none" -o Dir::Etc::PreferencesParts="$state/preferences.d"
+        -o APT::Architecture="$arch" -o APT::Architectures="$arch"
+        -o APT::Install-Recommends=false -o Debug::NoLocking=true
+        # As root apt cannot hand the download to its sandbox user in a private directory.
+        -o APT::Sandbox::User=root
+    )
+    apt_retry apt-get "${options[@]}" update -q > "$state/update.log" 2>&1 ||
+        { cat "$state/update.log" >&2; return 1; }
+    apt_retry apt-get "${options[@]}" install -y -q --download-only "${packages[@]}" \
+        > "$state/download.log" 2>&1 || { cat "$state/download.log" >&2; return 1; }
+    [ ${#alone[@]} -eq 0 ] && return 0
+    (cd "$state/cache/archives" &&
+        apt_retry apt-get "${options[@]}" download -q "${alone[@]}" > "$state/alone.log" 2>&1) ||
+        { cat "$state/alone.log" >&2; return 1; }
 }

@@ -4,9 +4,11 @@
 # patched library and against the unpatched one (toolchain/sdl-build.sh makes both) runs under
 # qemu-arm on the device's processors, the ARM926 (ARMv5TE) and, when the binaries are built
 # for ARMv4T, the ti925t (ARMv4T); the two outputs must be equal, byte for byte.
-#   sdl_blit_check.sh NM READELF PATCHED_DUMP UNPATCHED_DUMP QEMU_ARM
+#   sdl_blit_check.sh NM READELF PATCHED_DUMP UNPATCHED_DUMP QEMU_ARM [ARGS...]
 set -u
-nm=$1 readelf=$2 patched=$3 unpatched=$4 qemu=$5
+nm=$1 readelf=$2 patched=$3 unpatched=$4
+shift 4
+qemu=("$@")
 fail() { echo "FAIL: $*" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -26,8 +28,8 @@ else
     echo "not on the ti925t: the binaries are not built for ARMv4T"
 fi
 for cpu in $cpus; do
-    "$qemu" -cpu "$cpu" "$unpatched" > "$work/expected" || fail "$cpu: unpatched run failed"
-    "$qemu" -cpu "$cpu" "$patched" > "$work/actual" || fail "$cpu: patched run failed"
+    "${qemu[@]}" -cpu "$cpu" "$unpatched" > "$work/expected" || fail "$cpu: unpatched run failed"
+    "${qemu[@]}" -cpu "$cpu" "$patched" > "$work/actual" || fail "$cpu: patched run failed"
     [ -s "$work/expected" ] || fail "$cpu: no output"
     if ! cmp -s "$work/expected" "$work/actual"; then
         # The case around the first difference: the last header line before it.
