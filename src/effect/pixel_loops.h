@@ -38,9 +38,9 @@ RingLayout buildRingLayoutFor(const RingTable* table, std::uint32_t hwcap,
                               void* (*allocate)(std::size_t));
 
 // Code that runs only where the kernel reports a processor class (a row with hwcap bits) lives
-// in the section "hwcap_<class>" (the linker keeps it apart from .text), so that the device
-// build's instruction check can leave exactly that code out. Assembly names the section itself.
-#define RINGWAVE_HWCAP_SECTION(processor_class) __attribute__((section("hwcap_" processor_class)))
+// in the section hwcap_<class> (".section hwcap_neon" in assembly, the attribute
+// section("hwcap_neon") in C++), which the linker keeps apart from .text, so that the device
+// build's instruction check leaves out exactly that code.
 
 // The loops that read the three windows straight from the table: all 200 rows of 320 pixels
 // from the windows' first bytes w0, w1 and w2 (rows 640 bytes apart), into rows pitch bytes
