@@ -12,8 +12,8 @@ struct RingWords;  // the word loop's copies of the table; only that loop looks 
 
 // The ring table as the pixel loop chosen for this processor reads it: built once at
 // start-up, then only read. The loops with unaligned loads (SSE2, NEON, 64-bit ARM) read the
-// table alone; ARM processors without NEON (no unaligned word loads) also get the table as
-// four byte-shifted copies of 32-bit words, 1,024,000 bytes, and when that memory cannot be
+// table alone; 32-bit ARM processors without NEON (no unaligned word loads) also get the table
+// as four byte-shifted copies of 32-bit words, 1,024,000 bytes, and when that memory cannot be
 // had draw byte by byte, slower, with the same pixels.
 struct RingLayout {
     const RingTable* table;  // filled, never null
@@ -27,7 +27,8 @@ struct RingLayout {
 // itself cannot be allocated.
 RingLayout buildRingLayout(const RingTable* table);
 
-// The loop's short name ("bytes", "words", "sse2", "neon"), for tests and measurements.
+// The loop's short name ("bytes", "words", "sse2", "neon", "asimd"), for tests and
+// measurements.
 const char* pixelLoopName(const PixelLoop* loop);
 
 // One frame: the layer origins for t, then 320 x 200 palette indices, each the sum of the

@@ -5,6 +5,8 @@
 // to a word boundary, so every store in between is an aligned word too.
 #include "effect/pixel_loops.h"
 
+#if !defined(__aarch64__)  // where every processor has unaligned loads the copies are not needed
+
 #include <cstring>
 
 constexpr int kWordCopies = 4;                          // one per byte offset in a 32-bit word
@@ -173,3 +175,5 @@ void composeFromWordCopies(const RingLayout& ring, const LayerOrigin origins[kLa
                            std::uint8_t* pixels, int pitch) {
     composeLayersWords(*ring.words, origins, pixels, pitch);
 }
+
+#endif

@@ -10,7 +10,11 @@ const PixelLoop kPixelLoops[] = {
 #if defined(__arm__)
     {"neon", composeWindows<composeRows_neon>, kHwcapNeon, nullptr},  // 32 a step, ARMv7
 #endif
+#if defined(__aarch64__)
+    {"asimd", composeWindows<composeRowsAsimd>, 0, nullptr},  // 64 a step, every AArch64
+#else
     {"words", composeFromWordCopies, 0, buildWordCopies},  // 4 an add, aligned words only
+#endif
     {"bytes", composeWindows<composeRowsBytes>, 0, nullptr},  // 1 an add, anywhere
 };
 const int kPixelLoopCount = sizeof(kPixelLoops) / sizeof(kPixelLoops[0]);

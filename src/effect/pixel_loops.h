@@ -53,6 +53,8 @@ void composeRowsSse2(const std::uint8_t* w0, const std::uint8_t* w1, const std::
                      std::uint8_t* pixels, int pitch);
 extern "C" void composeRows_neon(const std::uint8_t* w0, const std::uint8_t* w1,
                                  const std::uint8_t* w2, std::uint8_t* pixels, int pitch);
+extern "C" void composeRowsAsimd(const std::uint8_t* w0, const std::uint8_t* w1,
+                                 const std::uint8_t* w2, std::uint8_t* pixels, int pitch);
 
 template <ComposeRows rows>
 void composeWindows(const RingLayout& ring, const LayerOrigin origins[kLayerCount],
