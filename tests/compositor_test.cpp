@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "effect/compositor_paths.h"
+#include "effect/pixel_loops.h"
 #include "effect/processor_features.h"
 
 namespace {
@@ -44,96 +44,42 @@ std::unique_ptr<RingTable, decltype(&std::free)> makeScrambledTable() {
     return {table, &std::free};
 }
 
-using ComposeFunction = void (*)(const RingTable&, const LayerOrigin[3], std::uint8_t*, int);
-
-struct ComposePath {
-    const char* name;
-    ComposeFunction compose;
-};
-
-// Word copies of the given table, in one block kept for the whole test run (refilled for
-// every call: filling is a few copies of the table).
-RingWords* copiesOf(const RingTable& table) {
-    static RingWords* const words = static_cast<RingWords*>(std::malloc(sizeof(RingWords)));
-    fillRingWords(table, words);
-    return words;
+// Draws with one row of the table, from the input start-up would build for it (built afresh
+// from this table for every call: a few copies of it at most).
+void composeWith(const PixelLoop& loop, const RingTable& table, const LayerOrigin origins[3],
+                 std::uint8_t* pixels, int pitch) {
+    RingWords* words = loop.buildInput != nullptr ? loop.buildInput(table, std::malloc) : nullptr;
+    ASSERT_TRUE(loop.buildInput == nullptr || words != nullptr) << loop.name;
+    const RingLayout ring{&table, words, &loop};
+    loop.compose(ring, origins, pixels, pitch);
+    std::free(words);
 }
 
-void composeFromCopies(const RingTable& table, const LayerOrigin origins[3], std::uint8_t* pixels,
-                       int pitch) {
-    composeLayersWords(*copiesOf(table), origins, pixels, pitch);
+// Every loop of the table this processor can run, whichever start-up chooses: those needing a
+// processor class only where the kernel reports it.
+std::vector<const PixelLoop*> loopsHere() {
+    std::vector<const PixelLoop*> loops;
+    const std::uint32_t hwcap = processorHwcap();
+    for (int i = 0; i < kPixelLoopCount; ++i) {
+        if ((hwcap & kPixelLoops[i].hwcap) == kPixelLoops[i].hwcap)
+            loops.push_back(&kPixelLoops[i]);
+    }
+    return loops;
 }
-
-// What composeFrame draws with the word copies, and without them.
-void composeLayout(const RingTable& table, const LayerOrigin origins[3], std::uint8_t* pixels,
-                   int pitch) {
-    const RingLayout ring{&table, copiesOf(table), PixelLoop::kWords};
-    composeLayers(ring, origins, pixels, pitch);
-}
-
-void composeLayoutWithoutCopies(const RingTable& table, const LayerOrigin origins[3],
-                                std::uint8_t* pixels, int pitch) {
-    const RingLayout ring{&table, nullptr, PixelLoop::kBytes};
-    composeLayers(ring, origins, pixels, pitch);
-}
-
-// The loop start-up chooses on this processor, found once (its copies, if any, released).
-PixelLoop startUpLoop() {
-    static const PixelLoop loop = [] {
-        static RingTable table;
-        const RingLayout ring = buildRingLayout(&table);
-        std::free(ring.words);
-        return ring.loop;
-    }();
-    return loop;
-}
-
-// What composeFrame draws with on this processor, from the copies where that loop reads them.
-void composeStartUpLayout(const RingTable& table, const LayerOrigin origins[3],
-                          std::uint8_t* pixels, int pitch) {
-    const PixelLoop loop = startUpLoop();
-    const RingLayout ring{&table, loop == PixelLoop::kWords ? copiesOf(table) : nullptr, loop};
-    composeLayers(ring, origins, pixels, pitch);
-}
-
-#if defined(RINGWAVE_NEON_LOOP)
-bool processorHasNeon() {
-    return (processorHwcap() & kHwcapNeon) != 0;
-}
-#endif
-
-// Every pixel loop of the compositor this processor can run, whichever start-up chooses: the
-// NEON loop only where the kernel reports NEON.
-std::vector<ComposePath> pathsHere() {
-    std::vector<ComposePath> paths = {
-#if defined(__SSE2__)
-        {"composeLayersVector", composeLayersVector},
-#endif
-        {"composeLayersWords", composeFromCopies},
-        {"composeLayersBytes", composeLayersBytes},
-        {"composeLayers(copies)", composeLayout},
-        {"composeLayers(table alone)", composeLayoutWithoutCopies},
-        {"composeLayers(start-up's choice)", composeStartUpLayout},
-    };
-#if defined(RINGWAVE_NEON_LOOP)
-    if (processorHasNeon()) paths.push_back({"composeLayersNeon", composeLayersNeon});
-#endif
-    return paths;
-}
-const std::vector<ComposePath> kPaths = pathsHere();
+const std::vector<const PixelLoop*> kLoops = loopsHere();
 
 constexpr std::uint8_t kGuard = 0xEE;
 
 // Composes into a fresh buffer at byte offset `shift` with the given pitch, and checks every
 // pixel against the table and every byte around the 320 x 200 rows against the guard value.
 // Returns the number of wrong bytes (0 when all is well).
-int composeAndCount(ComposeFunction compose, const RingTable& table, const LayerOrigin origins[3],
+int composeAndCount(const PixelLoop& loop, const RingTable& table, const LayerOrigin origins[3],
                     int shift, int pitch) {
     constexpr int kMargin = 64;
     const int size = kMargin + shift + pitch * (kScreenHeight - 1) + kScreenWidth + kMargin;
     std::vector<std::uint8_t> buffer(size, kGuard);
     std::uint8_t* pixels = buffer.data() + kMargin + shift;
-    compose(table, origins, pixels, pitch);
+    composeWith(loop, table, origins, pixels, pitch);
     int wrong = 0;
     std::vector<bool> written(size, false);
     for (int j = 0; j < kScreenHeight; ++j) {
@@ -166,7 +112,7 @@ unsigned formulaOrigin(double t, double speed, double span) {
 // Every drift speed the program can draw (k / 5000, k = 1 .. 1000) in the first 600 frames, in
 // 300 frames around 2^31 and 2^32 (where a 32-bit frame count would wrap; the program counts
 // on), and in the 100 frames up to 2^53, the last frame a double counts exactly.
-TEST(Compositor, OriginsMatchFormulaForEveryDriftSpeed) {
+TEST(WindowOrigins, MatchFormulaForEveryDriftSpeed) {
     for (int k = 1; k <= 1000; ++k) {
         const double speed = k / 5000.0;
         const double other = (1001 - k) / 5000.0;
@@ -186,7 +132,7 @@ TEST(Compositor, OriginsMatchFormulaForEveryDriftSpeed) {
 
 // Random drift speeds and frames, below 2^31, below 2^53, and beyond (angles of 2^50 and more
 // take the formula throughout).
-TEST(Compositor, OriginsMatchFormulaAtRandomFrames) {
+TEST(WindowOrigins, MatchFormulaAtRandomFrames) {
     std::mt19937_64 random(20261208);
     for (int n = 0; n < 100000; ++n) {
         const double speedX = static_cast<double>(random() % 1000 + 1) / 5000.0;
@@ -201,7 +147,7 @@ TEST(Compositor, OriginsMatchFormulaAtRandomFrames) {
 // (about one origin in 2.5 million), where the integer estimate alone cannot decide it: at
 // the ends of the range (the sine next to -1 or 1) and in between, in the first frames, around
 // 2^31 and around 2^40.
-TEST(Compositor, OriginsMatchFormulaNextToIntegers) {
+TEST(WindowOrigins, MatchFormulaNextToIntegers) {
     struct Case {
         int speedStep;  // drift speed = speedStep / 5000
         double t;
@@ -245,7 +191,7 @@ TEST(Compositor, OriginsMatchFormulaNextToIntegers) {
 // Angles where the formula's value is an integer n for each n of the span (the sine is
 // 2n / span - 1), one and a thousand periods on, and the doubles on either side: the formula's
 // own rounding decides these, and so must the origins. Frame 1, so that the angle is the speed.
-TEST(Compositor, OriginsMatchFormulaAtConstructedIntegers) {
+TEST(WindowOrigins, MatchFormulaAtConstructedIntegers) {
     constexpr double kPi = 3.141592653589793;
     int close = 0, tried = 0;
     for (double span : {320.0, 200.0}) {
@@ -267,16 +213,14 @@ TEST(Compositor, OriginsMatchFormulaAtConstructedIntegers) {
 
 // Angles the program cannot produce (negative, or beyond what the turns cover) follow the
 // formula.
-TEST(Compositor, OtherAnglesFollowFormula) {
+TEST(WindowOrigins, OtherAnglesFollowFormula) {
     for (double speed : {-0.0, -0.001, -1e300, 1e300}) {
         EXPECT_TRUE(originMatchesFormula(1000.0, speed, speed)) << speed;
     }
 }
 
-namespace {}  // namespace
-
 // drift 0.001 and 0.002 at t = 1000: sin 1 and sin 2 put layer 0 at column 294, row 190.
-TEST(Compositor, WorkedOrigin) {
+TEST(WindowOrigins, WorkedOrigin) {
     const LayerOrigin o = layerOrigin(1000.0, 0.001, 0.002);
     EXPECT_EQ(294u, o.x0);
     EXPECT_EQ(190u, o.y0);
@@ -285,7 +229,7 @@ TEST(Compositor, WorkedOrigin) {
 
 // A sine of exactly +1 puts the window's last column and row on the table's last ones; -1
 // puts it at the first.
-TEST(Compositor, OriginExtremes) {
+TEST(WindowOrigins, Extremes) {
     ASSERT_EQ(1.0, std::sin(kHalfPi));
     const LayerOrigin high = layerOrigin(1.0, kHalfPi, kHalfPi);
     EXPECT_EQ(320u, high.x0);
@@ -296,7 +240,7 @@ TEST(Compositor, OriginExtremes) {
 }
 
 // In the first frame every drift speed (0.0002 .. 0.2) keeps the window near the middle.
-TEST(Compositor, FirstFrameOrigins) {
+TEST(WindowOrigins, FirstFrame) {
     for (int step = 1; step <= 1000; ++step) {
         const double speed = step / 5000.0;
         const LayerOrigin o = layerOrigin(1.0, speed, speed);
@@ -308,7 +252,7 @@ TEST(Compositor, FirstFrameOrigins) {
 }
 
 // Layer k follows driftSpeed[2k] in x and driftSpeed[2k+1] in y.
-TEST(Compositor, LayersUseTheirOwnSpeeds) {
+TEST(WindowOrigins, LayersUseTheirOwnSpeeds) {
     EffectParams params{};
     const double speeds[6] = {0.001, 0.002, 0.05, 0.0002, 0.2, 0.13};
     for (int k = 0; k < 6; ++k) params.driftSpeed[k] = speeds[k];
@@ -323,7 +267,7 @@ TEST(Compositor, LayersUseTheirOwnSpeeds) {
 
 // Every pixel is the sum of the three windows, at the extremes of the table too (the sanitizer
 // build catches any read outside it), and bytes past column 319 of a wide row stay untouched.
-TEST(Compositor, SumsWindowsAndKeepsRowTails) {
+TEST(PixelLoops, SumsWindowsAndKeepsRowTails) {
     const auto table = makeTable();
     constexpr int kPitch = 384;
     const LayerOrigin placements[][3] = {
@@ -332,17 +276,17 @@ TEST(Compositor, SumsWindowsAndKeepsRowTails) {
         {{0, 200}, {320, 0}, {160, 100}},
         {{294, 190}, {7, 13}, {319, 1}},
     };
-    for (const ComposePath& path : kPaths) {
+    for (const PixelLoop* loop : kLoops) {
         for (const auto& origins : placements) {
             std::vector<std::uint8_t> pixels(kPitch * kScreenHeight, kGuard);
-            path.compose(*table, origins, pixels.data(), kPitch);
+            composeWith(*loop, *table, origins, pixels.data(), kPitch);
             for (int j = 0; j < kScreenHeight; ++j) {
                 for (int i = 0; i < kScreenWidth; ++i) {
                     ASSERT_EQ(expectedPixel(*table, origins, i, j), pixels[j * kPitch + i])
-                        << path.name << " " << i << "," << j;
+                        << loop->name << " " << i << "," << j;
                 }
                 for (int i = kScreenWidth; i < kPitch; ++i) {
-                    ASSERT_EQ(kGuard, pixels[j * kPitch + i]) << path.name;
+                    ASSERT_EQ(kGuard, pixels[j * kPitch + i]) << loop->name;
                 }
             }
         }
@@ -352,16 +296,16 @@ TEST(Compositor, SumsWindowsAndKeepsRowTails) {
 // Every pixel loop for every combination of the three windows' byte offsets within a word, on
 // a destination at every offset: each window's words come from the copy of its offset, and
 // heads and tails are done bytewise.
-TEST(Compositor, EveryWordOffsetOfWindowsAndDestination) {
+TEST(PixelLoops, EveryWordOffsetOfWindowsAndDestination) {
     const auto table = makeScrambledTable();
-    for (const ComposePath& path : kPaths) {
+    for (const PixelLoop* loop : kLoops) {
         for (unsigned r0 = 0; r0 < 4; ++r0) {
             for (unsigned r1 = 0; r1 < 4; ++r1) {
                 for (unsigned r2 = 0; r2 < 4; ++r2) {
                     const LayerOrigin origins[3] = {{100 + r0, 3}, {201 + r1, 150}, {4 + r2, 77}};
                     const int shift = static_cast<int>((r0 + 2 * r1 + 3 * r2) % 4);
-                    ASSERT_EQ(0, composeAndCount(path.compose, *table, origins, shift, 320))
-                        << path.name << " offsets " << r0 << r1 << r2 << " shift " << shift;
+                    ASSERT_EQ(0, composeAndCount(*loop, *table, origins, shift, 320))
+                        << loop->name << " offsets " << r0 << r1 << r2 << " shift " << shift;
                 }
             }
         }
@@ -370,13 +314,13 @@ TEST(Compositor, EveryWordOffsetOfWindowsAndDestination) {
 
 // Every offset within 32 bytes (two SSE2 registers, one NEON step) of each window and of the
 // destination.
-TEST(Compositor, EveryVectorOffset) {
+TEST(PixelLoops, EveryVectorOffset) {
     const auto table = makeScrambledTable();
-    for (const ComposePath& path : kPaths) {
+    for (const PixelLoop* loop : kLoops) {
         for (unsigned r = 0; r < 32; ++r) {
             const LayerOrigin spread[3] = {{r, 0}, {32 + (r * 5) % 32, 1}, {64 + (r * 11) % 32, 2}};
-            ASSERT_EQ(0, composeAndCount(path.compose, *table, spread, static_cast<int>(r), 336))
-                << path.name << " " << r;
+            ASSERT_EQ(0, composeAndCount(*loop, *table, spread, static_cast<int>(r), 336))
+                << loop->name << " " << r;
         }
     }
 }
@@ -384,37 +328,51 @@ TEST(Compositor, EveryVectorOffset) {
 // Windows against the right and bottom edges of the table at every offset: nothing is read
 // or written outside (the sanitizer build checks the reads), and any pitch works, odd ones
 // putting each row's start at a different offset.
-TEST(Compositor, TableEdgesAndAnyPitch) {
+TEST(PixelLoops, TableEdgesAndAnyPitch) {
     const auto table = makeScrambledTable();
-    for (const ComposePath& path : kPaths) {
+    for (const PixelLoop* loop : kLoops) {
         for (unsigned x0 = 313; x0 <= 320; ++x0) {
             const LayerOrigin origins[3] = {{x0, 200}, {320, 200 - x0 % 3}, {0, 200}};
             for (int pitch : {320, 321, 322, 323, 327, 400, 641}) {
-                ASSERT_EQ(0, composeAndCount(path.compose, *table, origins, 1, pitch))
-                    << path.name << " x0 " << x0 << " pitch " << pitch;
+                ASSERT_EQ(0, composeAndCount(*loop, *table, origins, 1, pitch))
+                    << loop->name << " x0 " << x0 << " pitch " << pitch;
             }
         }
     }
 }
 
 // RingTable is a byte array: it may lie at any address, and no loop then reads outside it.
-TEST(Compositor, TableAtAnyAddress) {
+TEST(PixelLoops, TableAtAnyAddress) {
     const auto source = makeScrambledTable();
     std::vector<std::uint8_t> block(sizeof(RingTable) + 8);
     for (int shift = 1; shift < 4; ++shift) {
         RingTable* moved = reinterpret_cast<RingTable*>(block.data() + shift);
         std::memcpy(moved->bytes, source->bytes, sizeof(RingTable));
         const LayerOrigin origins[3] = {{0, 0}, {320, 200}, {3, 101}};
-        for (const ComposePath& path : kPaths) {
-            ASSERT_EQ(0, composeAndCount(path.compose, *moved, origins, shift, 320))
-                << path.name << " " << shift;
+        for (const PixelLoop* loop : kLoops) {
+            ASSERT_EQ(0, composeAndCount(*loop, *moved, origins, shift, 320))
+                << loop->name << " " << shift;
         }
     }
 }
 
+// The largest possible sum, three windows over a peak value, is 255: nothing wraps or
+// carries into a neighbouring pixel of the same word.
+TEST(PixelLoops, SumNeverWraps) {
+    RingTable* table = static_cast<RingTable*>(std::malloc(sizeof(RingTable)));
+    std::fill(std::begin(table->bytes), std::end(table->bytes), std::uint8_t{kMaxRingValue});
+    std::vector<std::uint8_t> pixels(kScreenWidth * kScreenHeight);
+    const LayerOrigin origins[3] = {{0, 0}, {319, 200}, {101, 50}};
+    for (const PixelLoop* loop : kLoops) {
+        composeWith(*loop, *table, origins, pixels.data(), kScreenWidth);
+        for (std::uint8_t p : pixels) ASSERT_EQ(255, p) << loop->name;
+    }
+    std::free(table);
+}
+
 // A pitch of exactly 320 packs the rows; a frame composed through composeFrame, from the
 // layout start-up builds, matches the origins it computes.
-TEST(Compositor, FrameMatchesItsOrigins) {
+TEST(PixelLoopChoice, FrameMatchesItsOrigins) {
     const auto table = makeTable();
     const RingLayout ring = buildRingLayout(table.get());
     EffectParams params{};
@@ -433,53 +391,85 @@ TEST(Compositor, FrameMatchesItsOrigins) {
     std::free(ring.words);
 }
 
-// The largest possible sum, three windows over a peak value, is 255: nothing wraps or
-// carries into a neighbouring pixel of the same word.
-TEST(Compositor, SumNeverWraps) {
-    RingTable* table = static_cast<RingTable*>(std::malloc(sizeof(RingTable)));
-    std::fill(std::begin(table->bytes), std::end(table->bytes), std::uint8_t{kMaxRingValue});
-    std::vector<std::uint8_t> pixels(kScreenWidth * kScreenHeight);
-    const LayerOrigin origins[3] = {{0, 0}, {319, 200}, {101, 50}};
-    for (const ComposePath& path : kPaths) {
-        path.compose(*table, origins, pixels.data(), kScreenWidth);
-        for (std::uint8_t p : pixels) ASSERT_EQ(255, p) << path.name;
-    }
-    std::free(table);
+namespace {
+
+constexpr std::uint32_t kArm926Hwcap = 0xd7;  // swp, half, thumb, fast multiply, VFP, EDSP
+// What kernels report: nothing known (no /proc), an ARM926, a Cortex-A with NEON, everything.
+constexpr std::uint32_t kReports[] = {0, kArm926Hwcap, kArm926Hwcap | kHwcapNeon, ~0u};
+
+void* noMemory(std::size_t) {
+    return nullptr;
 }
 
-// Start-up reads the kernel's report once and draws with the loop it allows: on ARM the NEON
-// loop straight from the table where NEON is reported (no word copies allocated), the word
-// copies elsewhere (an ARM926 reports everything but NEON); SSE2 from the table on x86.
-TEST(Compositor, LayoutFollowsTheKernelsReport) {
+const PixelLoop* loopNamed(const char* name) {
+    for (int i = 0; i < kPixelLoopCount; ++i) {
+        if (std::strcmp(kPixelLoops[i].name, name) == 0) return &kPixelLoops[i];
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// Start-up never draws with a loop whose processor class the kernel did not report, builds
+// the input of the loop it chose and nothing else, and takes the best loop when every class is
+// reported; the last loop of the table runs on any processor from the table alone, so there is
+// always one.
+TEST(PixelLoopChoice, OnlyWhatTheKernelReports) {
     static RingTable table;
-    constexpr std::uint32_t kArm926Hwcap = 0xd7;  // swp, half, thumb, fast multiply, VFP, EDSP
-    const RingLayout without = buildRingLayoutFor(&table, kArm926Hwcap);
-    const RingLayout with = buildRingLayoutFor(&table, kArm926Hwcap | kHwcapNeon);
-#if defined(__SSE2__)
-    EXPECT_EQ(PixelLoop::kVector, without.loop);
-    EXPECT_EQ(PixelLoop::kVector, with.loop);
-    EXPECT_EQ(nullptr, without.words);
-#else
-    EXPECT_EQ(PixelLoop::kWords, without.loop);
+    const PixelLoop& last = kPixelLoops[kPixelLoopCount - 1];
+    EXPECT_EQ(0u, last.hwcap);
+    EXPECT_EQ(nullptr, last.buildInput);
+    for (std::uint32_t report : kReports) {
+        const RingLayout ring = buildRingLayoutFor(&table, report, std::malloc);
+        EXPECT_EQ(&table, ring.table);
+        EXPECT_EQ(ring.loop->hwcap, report & ring.loop->hwcap) << ring.loop->name << " " << report;
+        EXPECT_EQ(ring.loop->buildInput != nullptr, ring.words != nullptr) << ring.loop->name;
+        if (report == ~0u) {
+            EXPECT_EQ(&kPixelLoops[0], ring.loop) << ring.loop->name;
+        }
+        std::free(ring.words);
+    }
+}
+
+// Where a loop's input cannot be had (the word copies' megabyte), start-up passes it over for
+// one that reads the table alone.
+TEST(PixelLoopChoice, PassesOverALoopWhoseInputCannotBeHad) {
+    static RingTable table;
+    for (std::uint32_t report : kReports) {
+        const RingLayout ring = buildRingLayoutFor(&table, report, noMemory);
+        EXPECT_EQ(nullptr, ring.loop->buildInput) << ring.loop->name << " " << report;
+        EXPECT_EQ(nullptr, ring.words);
+        EXPECT_EQ(ring.loop->hwcap, report & ring.loop->hwcap) << ring.loop->name;
+    }
+}
+
+// On 32-bit ARM the NEON loop runs exactly where the kernel reports NEON: an ARM926 (which
+// reports everything but NEON) gets the word copies, a Cortex-A with NEON the table alone.
+TEST(PixelLoopChoice, NeonOnlyWhereReported) {
+    const PixelLoop* neon = loopNamed("neon");
+    if (neon == nullptr) GTEST_SKIP() << "no NEON loop in this build";
+    static RingTable table;
+    const RingLayout without = buildRingLayoutFor(&table, kArm926Hwcap, std::malloc);
+    const RingLayout with = buildRingLayoutFor(&table, kArm926Hwcap | kHwcapNeon, std::malloc);
+    EXPECT_STREQ("words", pixelLoopName(without.loop));
     EXPECT_NE(nullptr, without.words);
-#if defined(RINGWAVE_NEON_LOOP)
-    EXPECT_EQ(PixelLoop::kNeon, with.loop);
-#else
-    EXPECT_EQ(PixelLoop::kWords, with.loop);
-#endif
-#endif
-    EXPECT_EQ(with.loop == PixelLoop::kWords, with.words != nullptr);
-    EXPECT_EQ(&table, with.table);
+    EXPECT_EQ(neon, with.loop);
+    EXPECT_EQ(nullptr, with.words);
     std::free(without.words);
-    std::free(with.words);
 }
 
 // The loop this processor got, against the one the test run names (ctest runs the suite
-// under several emulated processors, each with the loop it must get); the name is printed
-// either way.
-TEST(Compositor, StartUpLoopIsTheExpectedOne) {
-    const char* name = pixelLoopName(startUpLoop());
-    std::printf("pixel loop: %s (AT_HWCAP %#x)\n", name, static_cast<unsigned>(processorHwcap()));
+// under several emulated processors, each with the loop it must get); the name and the loops
+// compared here are printed either way.
+TEST(PixelLoopChoice, StartUpLoopIsTheExpectedOne) {
+    static RingTable table;
+    const RingLayout ring = buildRingLayout(&table);
+    std::free(ring.words);
+    const char* name = pixelLoopName(ring.loop);
+    std::printf("pixel loop: %s (AT_HWCAP %#x); compared here:", name,
+                static_cast<unsigned>(processorHwcap()));
+    for (const PixelLoop* loop : kLoops) std::printf(" %s", loop->name);
+    std::printf("\n");
     const char* expected = std::getenv("RINGWAVE_EXPECTED_PIXEL_LOOP");
     if (expected == nullptr) GTEST_SKIP() << "no RINGWAVE_EXPECTED_PIXEL_LOOP";
     EXPECT_STREQ(expected, name);

@@ -8,8 +8,7 @@
 // trying an instruction.
 
 constexpr unsigned long kAuxHwcap = 16;         // AT_HWCAP
-constexpr std::uint32_t kHwcapEdsp = 1u << 7;   // ARM: the ARMv5TE DSP forms (ldrd, strd, ...)
-constexpr std::uint32_t kHwcapNeon = 1u << 12;  // ARM: Advanced SIMD (NEON)
+constexpr std::uint32_t kHwcapNeon = 1u << 12;  // 32-bit ARM: Advanced SIMD (NEON)
 
 // AT_HWCAP of this process: from getauxval where the C library has it, else from
 // /proc/self/auxv (uClibc-ng has no getauxval). 0 when neither says anything (no /proc

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every instruction of ARM files (executables, archives, objects) within an instruction set:
-#   arm_isa_check.sh ARCH OBJDUMP NM FILE...        ARCH: v4t or v5te
+#   arm_isa_check.sh ARCH OBJDUMP FILE...        ARCH: v4t or v5te
 # v4t: ARMv4T in ARM state, what an ARM920T or ARM7TDMI runs (ARM9TDMI-class devices);
 # v5te: ARMv4T plus what ARMv5T and ARMv5TE added (clz, blx, bkpt, ldrd, strd, pld, the
 # 16-bit multiplies smulxy/smlaxy/smulwy/smlawy/smlalxy and the saturating qadd/qsub/qdadd/qdsub).
@@ -14,14 +14,14 @@
 # The check is an allow list of ARMv4T's instructions, so an instruction nobody thought of is
 # refused too.
 #
-# Skipped: the functions whose names end in _neon or _v5te (code chosen at run time for one
-# processor class, from what the kernel reports), over each symbol's whole size, and the EABI
-# unwinder's save and restore routines of the VFP and iWMMXt registers (__gnu_Unwind_Save_VFP,
-# ...): the unwinder calls them only for frames whose unwind tables say those registers were
-# saved, which no code for these processors has.
+# Skipped: the sections named hwcap_<class> (hwcap_neon, ...), where the program keeps the code
+# it runs only when the kernel reports that processor class (src/effect/pixel_loops.h), and the
+# EABI unwinder's save and restore routines of the VFP and iWMMXt registers
+# (__gnu_Unwind_Save_VFP, ...): the unwinder calls them only for frames whose unwind tables say
+# those registers were saved, which no code for these processors has.
 set -u
-arch=$1 objdump=$2 nm=$3
-shift 3
+arch=$1 objdump=$2
+shift 2
 case "$arch" in
 v4t) name=ARMv4T ;;
 v5te) name=ARMv5TE ;;
@@ -30,38 +30,13 @@ esac
 failures=0
 for file in "$@"; do
     [ -r "$file" ] || { echo "FAIL: $file: not readable" >&2; failures=$((failures + 1)); continue; }
-    # The skipped functions' address ranges, from their symbols' sizes ("START SIZE" in hex).
-    ranges=$("$nm" -C -S --defined-only "$file" 2>/dev/null |
-        awk 'NF >= 4 { name = $4; for (i = 5; i <= NF; i++) name = name " " $i
-                       sub(/\(.*/, "", name)
-                       if (name ~ /(_neon|_v5te)$/) print $1, $2 }')
-    report=$("$objdump" -d -C "$file" | awk -v arch="$arch" -v name="$name" -v limit=20 -v ranges="$ranges" '
-        function hex(s,    i, n, c) {
-            n = 0
-            for (i = 1; i <= length(s); i++) {
-                c = index("0123456789abcdef", substr(s, i, 1))
-                if (c == 0) return n
-                n = n * 16 + c - 1
-            }
-            return n
-        }
-        function skipped(addr,    i) {
-            for (i = 1; i <= nranges; i++)
-                if (addr >= start[i] && addr < end[i]) return 1
-            return 0
-        }
+    report=$("$objdump" -d -C "$file" | awk -v arch="$arch" -v name="$name" -v limit=20 '
         function refuse(why) {
             count++
             if (count <= limit) printf "%s<%s> %s: %s %s (%s)\n", member, symbol, addr_text, $3, $4, why
         }
         BEGIN {
             FS = "\t"
-            n = split(ranges, r, "\n")
-            for (i = 1; i <= n; i++) {
-                if (split(r[i], f, " ") != 2) continue
-                nranges++
-                start[nranges] = hex(f[1]); end[nranges] = hex(f[1]) + hex(f[2])
-            }
             cond = "(eq|ne|cs|hs|cc|lo|mi|pl|vs|vc|hi|ls|ge|lt|gt|le|al)?"
             v4t = "^((and|eor|sub|rsb|add|adc|sbc|rsc|orr|mov|bic|mvn|lsl|lsr|asr|ror|rrx" \
                   "|mul|mla|umull|umlal|smull|smlal)s?" cond \
@@ -75,7 +50,8 @@ for file in "$@"; do
             coprocessor = "^(cdp|cdp2|ldc|ldc2|stc|stc2|mcr|mcr2|mrc|mrc2|mcrr|mcrr2|mrrc|mrrc2)(l)?" cond "$"
             unwinder = "^__gnu_Unwind_(Save|Restore)_(VFP|VFP_D|VFP_D_16_to_31|WMMXD|WMMXC)$"
         }
-        / file format / { member = $0; sub(/:.*/, "", member); member = member ": "; next }
+        / file format / { member = $0; sub(/:.*/, "", member); member = member ": "; in_hwcap = 0; next }
+        /^Disassembly of section / { in_hwcap = $0 ~ /^Disassembly of section hwcap_[A-Za-z0-9_]+:$/; next }
         /^[0-9a-f]+ <.*>:$/ {
             symbol = $0; sub(/^[0-9a-f]+ </, "", symbol); sub(/>:$/, "", symbol)
             plain = symbol; sub(/\(.*/, "", plain)
@@ -84,7 +60,7 @@ for file in "$@"; do
         }
         /^ *[0-9a-f]+:\t/ {
             addr_text = $1; sub(/^ */, "", addr_text); sub(/:$/, "", addr_text)
-            if (in_unwinder || skipped(hex(addr_text))) next
+            if (in_unwinder || in_hwcap) next
             word = $2; sub(/ +$/, "", word)
             m = $3
             if (m ~ /^\.(word|short|byte)$/) next                 # data in the code
@@ -109,4 +85,4 @@ for file in "$@"; do
     fi
 done
 [ "$failures" = 0 ] || exit 1
-echo "ok: every instruction $name (ARM state), outside the _neon and _v5te functions"
+echo "ok: every instruction $name (ARM state), outside the hwcap_ sections"

@@ -2,15 +2,15 @@
 # The device build is what the device needs: static executables (one file to copy, no loader
 # or libraries on the device) whose every instruction the processor runs, without an FPU,
 # with the effect's double arithmetic done by calls into the runtime's software floating point.
-#   target_binary_check.sh ARCH READELF OBJDUMP NM EFFECT_LIBRARY EXECUTABLE...
+#   target_binary_check.sh ARCH READELF OBJDUMP EFFECT_LIBRARY EXECUTABLE...
 # ARCH: v4t, the device build on uClibc-ng: every instruction of the executables, all of what
 # is linked in, is ARMv4T; or v5te, the build on Debian's glibc for armel: the effect's
 # instructions are ARMv5TE (glibc itself holds VFP and FPA code that it chooses at run time,
 # and is Debian's to check). tests/e2e/arm_isa_check.sh checks the instructions, outside the
-# functions chosen at run time for one processor class (names ending in _neon or _v5te).
+# code chosen at run time for one processor class (the hwcap_<class> sections).
 set -u
-arch=$1 readelf=$2 objdump=$3 nm=$4 effect=$5
-shift 5
+arch=$1 readelf=$2 objdump=$3 effect=$4
+shift 4
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 for exe in "$@"; do
@@ -24,11 +24,11 @@ for exe in "$@"; do
 done
 checked=("$@")
 [ "$arch" = v4t ] || checked=("$effect")
-bash "$(dirname "$0")/arm_isa_check.sh" "$arch" "$objdump" "$nm" "${checked[@]}" || exit 1
+bash "$(dirname "$0")/arm_isa_check.sh" "$arch" "$objdump" "${checked[@]}" || exit 1
 
 code=$("$objdump" -d "$effect") || fail "$effect: not readable"
 for routine in __aeabi_dadd __aeabi_dmul __aeabi_ddiv; do
     grep -q "<$routine>" <<< "$code" || fail "$effect: no call to $routine (software doubles)"
 done
-echo "ok: static executables, every instruction of ${checked[*]##*/} $arch outside the _neon" \
-     "and _v5te functions, doubles in software"
+echo "ok: static executables, every instruction of ${checked[*]##*/} $arch outside the" \
+     "hwcap_ sections, doubles in software"

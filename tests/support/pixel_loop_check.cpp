@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "effect/compositor.h"
-#include "effect/compositor_paths.h"
 #include "effect/effect_params.h"
+#include "effect/pixel_loops.h"
 #include "effect/processor_features.h"
 #include "effect/ring_table.h"
 
@@ -48,9 +48,11 @@ int main(int argc, char* argv[]) {
     static std::uint8_t chosen[kBufferBytes], bytes[kBufferBytes];
     std::memset(chosen, 0xEE, kBufferBytes);
     std::memset(bytes, 0xEE, kBufferBytes);
+    // The table's last row: the byte loop, any processor.
+    const RingLayout byBytes{&table, nullptr, &kPixelLoops[kPixelLoopCount - 1]};
     for (const auto& origins : kFrames) {
-        composeLayers(ring, origins, chosen + 1, kPitch);
-        composeLayersBytes(table, origins, bytes + 1, kPitch);
+        ring.loop->compose(ring, origins, chosen + 1, kPitch);
+        byBytes.loop->compose(byBytes, origins, bytes + 1, kPitch);
         if (std::memcmp(chosen, bytes, kBufferBytes) != 0) {
             std::printf("frame at %u,%u differs from the byte loop's\n", origins[0].x0,
                         origins[0].y0);
