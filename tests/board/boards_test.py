@@ -17,6 +17,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "bench", "board"))
 import board_e2e  # noqa: E402
 import driver  # noqa: E402
 import frame_costs  # noqa: E402
+import steps  # noqa: E402
 
 boards = driver.boards
 pieces = dict(p.split("=", 1) for p in (sys.argv[1] if len(sys.argv) > 1 else "").split(",")
@@ -73,7 +74,7 @@ with tempfile.TemporaryDirectory() as folder:
     for (turned, quarters) in (("cw", 1), ("ccw", 3), ("ud", 2)):
         driver.write_ppm(path, 3, 2, b"aaabbbcccdddeeefff")
         driver.turn_ppm(path, quarters)
-        driver.turn_ppm(path, board_e2e.UPRIGHT[turned])
+        driver.turn_ppm(path, steps.UPRIGHT[turned])
         if driver.read_ppm(path) != (3, 2, b"aaabbbcccdddeeefff"):
             failures.append(f"a picture shown turned {turned}, turned back: "
                             f"{driver.read_ppm(path)}")
