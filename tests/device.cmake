@@ -3,7 +3,8 @@
 # end to end (only the signal and start-up cases: the interposer cases need a dynamically
 # linked ringwave and the host's loader), checks that its link took nothing from glibc, and
 # compares its frames with the host build's, byte for byte.
-include(${CMAKE_CURRENT_LIST_DIR}/board/board.cmake)
+# The device binary on the emulated boards of boards/.
+add_subdirectory(board)
 message(STATUS "Host build only: the end-to-end tests with the SDL interposer (an LD_PRELOAD "
                "library for the host's loader), the X server tests (Xvfb), the Snapshot suite "
                "(it starts ringwave-snapshot from a shell, which the emulator cannot)")

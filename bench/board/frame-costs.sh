@@ -3,13 +3,14 @@
 #   bench/board/frame-costs.sh [--before REV] [--after REV] [--paths PATH,...] [--out DIR]
 #                                [--png FILE] [--again]
 # REV: any git revision of this repository (default: before 8a741ab, the frame loop with the
-# palette first everywhere; after HEAD). PATH: display paths (below; default all). DIR: where
+# palette first everywhere; after HEAD). PATH: the paths the boards' folders list (their
+# "bench" fields: the board's name, with ringwave's words appended; default all). DIR: where
 # the runs, the per-run breakdowns (JSON) and the tables (frame-costs.md) go (default
 # build/frame-costs). FILE: the picture, a stacked bar per display path (default
 # docs/ringwave-frame-costs.png).
 #
 # Each revision's device binary is built from that revision's own sources and scripts
-# (scripts/arm-build.sh in a copy of the tree). Every display path boots its board under
+# (scripts/arm-build.sh in a copy of the tree). Every path boots its board under
 # -icount shift=0 twice per build, ringwave running 1 and 3 seconds of the board's time, with
 # a qemu plugin built from Debian's qemu source (bench/board/block_profile.c) that counts the
 # instructions of every translated block; the board's /proc/kallsyms names the kernel's.
@@ -25,7 +26,10 @@ before=8a741ab
 after=HEAD
 out=$root/build/frame-costs
 png=$root/docs/ringwave-frame-costs.png
-all_paths=vexpress-fb8,vexpress-fb8-hw,versatile-fb8,versatile-drm16,virt-drm32
+python=/usr/bin/python3  # Debian's, with its matplotlib
+# The measured paths, from the boards' folders (boards/boards.py): "PATH BOARD [WORDS]" a line.
+path_table=$("$python" "$root/boards/boards.py" paths)
+all_paths=$(cut -d' ' -f1 <<< "$path_table" | paste -sd, -)
 paths=$all_paths
 again=
 while [ $# -gt 0 ]; do
@@ -36,45 +40,31 @@ while [ $# -gt 0 ]; do
     --out) out=$(realpath -m "$2"); shift 2 ;;
     --png) png=$(realpath -m "$2"); shift 2 ;;
     --again) again=1; shift ;;
-    *) sed -n '2,8s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,10s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
     esac
 done
-python=/usr/bin/python3  # Debian's, with its matplotlib
 short=1
 long=3
 
-# A display path: the board test's display (tests/board/board_e2e.sh), ringwave's words, and
-# what the screen is.
-path_display() {
-    case "$1" in
-    vexpress-fb8 | vexpress-fb8-hw) echo vexpress-fb8 ;;
-    versatile-fb8 | versatile-drm16 | virt-drm32) echo "$1" ;;
-    *) echo "frame-costs.sh: unknown display path $1 (known: $all_paths)" >&2; exit 2 ;;
-    esac
+# A path's board and ringwave's words on it.
+path_board() {
+    awk -v p="$1" '$1 == p { print $2; found = 1 } END { exit !found }' <<< "$path_table" ||
+        { echo "frame-costs.sh: unknown path $1 (known: $all_paths)" >&2; exit 2; }
 }
-path_words() {
-    case "$1" in
-    *-hw) echo "-hw" ;;
-    *) echo "" ;;
-    esac
-}
-path_screen() {
-    case "$1" in
-    vexpress-fb8) echo "vexpress-a9 (Cortex-A9), amba-clcd 320 × 200 × 8 with a palette" ;;
-    vexpress-fb8-hw) echo "the same with -hw: drawn into the framebuffer, no shadow surface" ;;
-    versatile-fb8) echo "versatilepb (ARM926EJ-S), amba-clcd 320 × 200 × 8 with a palette" ;;
-    versatile-drm16) echo "versatilepb (ARM926EJ-S), DRM pl111, a 640 × 480 RGB565 panel" ;;
-    virt-drm32) echo "virt (Cortex-A15), DRM virtio-gpu, a 1280 × 800 XRGB8888 panel" ;;
-    esac
-}
+path_words() { awk -v p="$1" '$1 == p { $1 = $2 = ""; print substr($0, 3) }' <<< "$path_table"; }
 IFS=, read -r -a path_list <<< "$paths"
-for path in "${path_list[@]}"; do path_display "$path" > /dev/null; done
+for path in "${path_list[@]}"; do path_board "$path" > /dev/null; done
 
 "$root/scripts/deps.sh" arm board profile
+# The kernels' folders the paths' boards boot (boards/debian-image.sh's for every board: its
+# busybox), as the board test takes them: SCRIPT=FOLDER,...
 image=$("$root/boards/debian-image.sh")
-# The versatilepb board's kernel, built once and cached (about 9 minutes the first time).
-kernel=-
-case ",$paths," in *,versatile-*) kernel=$("$root/boards/versatile-kernel.sh") ;; esac
+pieces=debian-image.sh=$image
+for script in $(for path in "${path_list[@]}"; do
+                    "$python" "$root/boards/boards.py" kernel "$(path_board "$path")"
+                done | sort -u); do
+    [ "$script" = debian-image.sh ] || pieces+=,$script=$("$root/boards/$script")
+done
 mkdir -p "$out"
 
 # The board's own pieces from this tree: /init's helper vt_state, built for the device.
@@ -84,7 +74,7 @@ cmake -S "$root" -B "$harness" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/arm-linux-ucl
       -DCMAKE_BUILD_TYPE=Release -DRINGWAVE_STATIC=ON -DRINGWAVE_BOARD_IMAGE="$image" \
       -DRINGWAVE_HOST_BUILD="$root/build/test" -DRINGWAVE_BUILD_BENCH=OFF > /dev/null
 cmake --build "$harness" --target vt_state > /dev/null
-vt_state=$harness/tests/vt_state
+vt_state=$harness/tests/board/vt_state
 
 plugin=$("$root/bench/qemu-plugin.sh" block)
 
@@ -104,16 +94,15 @@ build_revision() {
     echo "$src/build/arm-release/ringwave"
 }
 
-# One boot of DISPLAY with the profile of a run of SECONDS: into DIR (profile, kallsyms, rate).
+# One boot of BOARD with the profile of a run of SECONDS: into DIR (profile, kallsyms, rate).
 profile_boot() {
-    local display=$1 binary=$2 seconds=$3 dir=$4 words=$5 callees
+    local board=$1 binary=$2 seconds=$3 dir=$4 words=$5 callees
     callees=$("$python" "$root/bench/board/frame_costs.py" callees "$binary" | tr ' ' ',')
     rm -rf "$dir"
     mkdir -p "$dir"
     # shellcheck disable=SC2086  # the words, split
-    bash "$root/tests/board/board_e2e.sh" profile "$display" "$image" "$kernel" "$binary" \
-        "$vt_state" \
-        "$root/data/fb.modes" "$root/build/test/ringwave-snapshot" \
+    "$python" "$root/tests/board/board_e2e.py" profile "$board" "$pieces" "$binary" \
+        "$vt_state" "$root/data/fb.modes" "$root/build/test/ringwave-snapshot" \
         "$root/build/test/tests/frame_check" "$plugin,out=$dir/profile,$callees" "$seconds" \
         "$dir" $words > "$dir/board.log" 2>&1 ||
         { cat "$dir/board.log" >&2; exit 1; }
@@ -125,19 +114,18 @@ for build in before after; do
     [ "$build" = after ] && rev=$after
     binary=$(build_revision "$rev")
     for path in "${path_list[@]}"; do
-        display=$(path_display "$path")
+        board=$(path_board "$path")
         words=$(path_words "$path")
         # Runs are kept by path and commit: a later call with the same revisions only
         # tabulates again (--again boots anew).
         run=$out/runs/$path/$(basename "$(dirname "$(dirname "$(dirname "$binary")")")")
         if [ -n "$again" ] || [ ! -f "$run/short/rate" ] || [ ! -f "$run/long/rate" ]; then
             echo "==> $path, $build ($rev): boots of $short and $long seconds"
-            profile_boot "$display" "$binary" "$short" "$run/short" "$words"
-            profile_boot "$display" "$binary" "$long" "$run/long" "$words"
+            profile_boot "$board" "$binary" "$short" "$run/short" "$words"
+            profile_boot "$board" "$binary" "$long" "$run/long" "$words"
         fi
         "$python" "$root/bench/board/frame_costs.py" split "$binary" "$run/short" "$run/long" \
-            "$run/$build.json" --path "$path" --build "$build" --revision "$rev" \
-            --display "$(path_screen "$path")"
+            "$run/$build.json" --path "$path" --build "$build" --revision "$rev"
         results+=("$run/$build.json")
     done
 done

@@ -11,15 +11,22 @@ library, libgcc's floating point and the kernel, with the top functions.
       The plugin's callee arguments: the C library's memory copies and fills, whose cost
       goes to their callers' share where the caller is SDL's conversion.
   frame_costs.py report OUT.md OUT.png RESULT.json...
-      Tables (markdown) and a stacked bar per display path, before and after side by side.
+      Tables (markdown) and a stacked bar per display path, before and after side by side;
+      each path's targets (from its board's folder) met or not.
 
 Only Python's standard library, and matplotlib for the picture."""
 import bisect
 import json
+import os
 import re
 import struct
 import subprocess
 import sys
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "boards"))
+import boards  # noqa: E402
 
 # The shares, in the order of the tables and the bars.
 CATEGORIES = [
@@ -44,22 +51,36 @@ SDL_CONVERSION_MEMBERS = {"SDL_blit.o", "SDL_blit_0.o", "SDL_blit_1.o", "SDL_bli
 NOISE = 50
 
 
-# What each display path's whole frame should come to after (reported, never enforced):
-# (the target in words, whether the after figure meets it given the before figure).
 def _no_dearer(before, after):
     return after <= before + NOISE
 
 
-TARGETS = {
-    "vexpress-fb8": [("no dearer than before", _no_dearer),
-                     ("at most 115,000", lambda before, after: after <= 115000)],
-    "vexpress-fb8-hw": [("no dearer than before", _no_dearer),
-                        ("at most 92,000", lambda before, after: after <= 92000)],
-    "versatile-fb8": [("no dearer than before", _no_dearer)],
-    "versatile-drm16": [("at least 40% fewer than before",
-                         lambda before, after: after <= 0.6 * before)],
-    "virt-drm32": [("at most 340,000", lambda before, after: after <= 340000)],
-}
+def target(text):
+    """A target for a path's whole frame as a board's folder words it (boards/boards.py):
+    (the target in words, whether the after figure meets it given the before figure)."""
+    (kind, _, value) = text.partition(":")
+    if text == "no-dearer":
+        return ("no dearer than before", _no_dearer)
+    if kind == "at-most" and value.isdigit():
+        most = int(value)
+        return (f"at most {most:,}", lambda before, after: after <= most)
+    if kind == "fewer" and value.endswith("%") and value[:-1].isdigit():
+        percent = int(value[:-1])
+        return (f"at least {percent}% fewer than before",
+                lambda before, after: after <= (1 - percent / 100) * before)
+    raise SystemExit(f"frame_costs.py: unknown target '{text}'")
+
+
+def measured_path(path):
+    """The board of a measured path (its name, with ringwave's words appended), the words and
+    the targets for its whole frame (reported, never enforced); None for an unknown path."""
+    for name in boards.names():
+        board = boards.load(name)
+        for (words, targets) in board["bench"]:
+            if name + "".join(words) == path:
+                return (board, words, [target(t) for t in targets])
+    return None
+
 
 # The C library's memory functions, whose calls are charged to their callers.
 CALLEE_FUNCTIONS = {"memcpy", "_memcpy", "memmove", "memset", "bcopy", "mempcpy"}
@@ -432,10 +453,11 @@ def report(md_path, png_path, result_paths):
                              f"{number(ma) if ma is not None else '—'} | "
                              f"{change(mb, ma)} |")
         lines.append("")
-        if before and after and path in TARGETS:
-            verdicts = [f"{target}: " + ("met" if met(before["total"], after["total"])
-                                         else "**not met**")
-                        for (target, met) in TARGETS[path]]
+        targets = (measured_path(path) or (None, None, []))[2]
+        if before and after and targets:
+            verdicts = [f"{words}: " + ("met" if met(before["total"], after["total"])
+                                        else "**not met**")
+                        for (words, met) in targets]
             lines.append(f"Targets for the whole frame: {'; '.join(verdicts)}.")
             lines.append("")
         for (name, r) in (("before", before), ("after", after)):
@@ -501,7 +523,7 @@ def picture(png_path, paths, by):
 
 def main(argv):
     if len(argv) >= 6 and argv[1] == "split":
-        # --path, --build, --revision, --display: what the run was, kept in the result.
+        # --path, --build, --revision: what the run was, kept in the result.
         extra = {}
         rest = argv[6:]
         while rest:
@@ -511,6 +533,12 @@ def main(argv):
             rest = rest[2:]
         result = split(argv[2], argv[3], argv[4])
         result.update(extra)
+        # What the path's screen is, from its board's folder.
+        found = measured_path(result.get("path", ""))
+        if found and "display" not in result:
+            (board, words, _) = found
+            result["display"] = board["description"] + (f", ringwave {' '.join(words)}"
+                                                        if words else "")
         with open(argv[5], "w") as f:
             json.dump(result, f, indent=1)
         return 0

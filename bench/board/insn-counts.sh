@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Guest instructions per frame of the device binary on the emulated board, the whole system
+# Guest instructions per frame of the device binary on an emulated board, the whole system
 # counted (kernel, SDL, the framebuffer driver, the program):
-#   bench/board/insn-counts.sh [RINGWAVE [DISPLAY]]
-# (defaults: build/arm-release/ringwave, the display path vexpress-fb8; the others are
-# virt-drm32, versatile-fb8 and versatile-drm16, see tests/board/board_e2e.sh).
+#   bench/board/insn-counts.sh [RINGWAVE [BOARD]]
+# (defaults: build/arm-release/ringwave; the first board, by name, of those that boot the
+# kernel of boards/debian-image.sh; the boards are the folders of boards/).
 # Boots the board (tests/board) under -icount shift=0, where the board's clock advances one
 # nanosecond per guest instruction, with qemu's instruction-counting plugin (built by
 # bench/qemu-plugin.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
@@ -13,25 +13,26 @@
 # (build/arm-release, uClibc-ng) and the host build (build/test) that scripts/test.sh makes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+python=/usr/bin/python3
 ringwave=$(realpath "${1:-$root/build/arm-release/ringwave}")
-display=${2:-vexpress-fb8}
+board=${2:-$("$python" "$root/boards/boards.py" list |
+             awk '$2 == "debian-image.sh" { print $1; exit }')}
 plugin=$("$root/bench/qemu-plugin.sh" insn)
-image=$("$root/boards/debian-image.sh")
-kernel=-
-case "$display" in versatile-*) kernel=$("$root/boards/versatile-kernel.sh") ;; esac
-vt_state=$root/build/arm-release/tests/vt_state
+script=$("$python" "$root/boards/boards.py" kernel "$board")
+pieces=debian-image.sh=$("$root/boards/debian-image.sh")
+[ "$script" = debian-image.sh ] || pieces+=,$script=$("$root/boards/$script")
+vt_state=$root/build/arm-release/tests/board/vt_state
 [ -x "$vt_state" ] || cmake --build "$root/build/arm-release" --target vt_state > /dev/null
 
 short=1
 long=3
 measure() {
-    bash "$root/tests/board/board_e2e.sh" measure "$display" "$image" "$kernel" "$ringwave" \
-        "$vt_state" \
-        "$root/data/fb.modes" "$root/build/test/ringwave-snapshot" \
+    "$python" "$root/tests/board/board_e2e.py" measure "$board" "$pieces" "$ringwave" \
+        "$vt_state" "$root/data/fb.modes" "$root/build/test/ringwave-snapshot" \
         "$root/build/test/tests/frame_check" "$plugin" "$@" | awk '/^insns / { print $2, $4 }'
 }
 
-echo "Guest instructions per frame on the board, display path $display (-icount shift=0),"
+echo "Guest instructions per frame on the board $board (-icount shift=0),"
 echo "the whole system"
 printf '%-12s %12s %12s %14s %14s\n' words "rate (1 s)" "rate (3 s)" "per frame" "10^9 / rate"
 for words in "" -hw -flip; do

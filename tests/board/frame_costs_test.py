@@ -11,6 +11,7 @@ import sys
 import tempfile
 
 here = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(here, "..", "..", "bench", "board"))
 import frame_costs  # noqa: E402
 

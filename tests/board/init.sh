@@ -1,7 +1,7 @@
 #!/bin/sh
 # /init of the test board's initramfs: prepares the system as a device's boot would, then
 # takes commands from the serial console, one a line, "SEQ COMMAND [ARGS]", and answers each
-# with lines "@SEQ ..." ending in "@SEQ done". The host side (board_e2e.sh) drives it:
+# with lines "@SEQ ..." ending in "@SEQ done". The host side (driver.py) drives it:
 #   SEQ start [as USER] [on VT] [VAR=VALUE ...] [WORDS ...]
 #                                          starts ringwave in the background as a user would
 #                                          (environment first, then its command-line words),
@@ -12,7 +12,8 @@
 #                                          mode (vt_state)
 #   SEQ wait                               waits for ringwave's end: status, output, state
 #   SEQ do COMMAND                         runs a shell command (a device made different)
-#   SEQ measure SECONDS [WORDS ...]        runs ringwave for SECONDS of the board's time, then
+#   SEQ measure SECONDS [VAR=VALUE ...] [WORDS ...]
+#                                          runs ringwave for SECONDS of the board's time, then
 #                                          SIGTERM, all on the board (no host in between)
 #   SEQ off                                powers the board off (qemu ends: -no-reboot)
 # Output of ringwave goes to files and is printed, line by line, once it has ended.
@@ -84,7 +85,10 @@ while read -r seq command args; do
         set -- $args
         seconds=$1
         shift
-        /bin/ringwave "$@" > /tmp/out 2> /tmp/err &
+        vars=
+        while [ $# -gt 0 ] && [ "${1#*=}" != "$1" ]; do vars="$vars $1"; shift; done
+        # shellcheck disable=SC2086  # the variables, split
+        env $vars /bin/ringwave "$@" > /tmp/out 2> /tmp/err &
         pid=$!
         sleep "$seconds"
         kill -TERM "$pid"
