@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The device's SDL turns the screen into a panel mounted turned (SDL_VIDEO_FBCON_ROTATION) with
 # the project's patch (toolchain/patches/sdl/): an 8-bit screen on a 16- or 32-bit panel
-# converted and turned in one pass, by ARM loops in ARM state. sdl_turn_dump shows the same
+# converted and turned in one pass and an 8-bit panel's own copy turned, by ARM loops in ARM state. sdl_turn_dump shows the same
 # cases three ways (the driver's path, SDL's conversion then the driver's turning of the
 # converted screen, SDL's conversion then a plain turn), built against the patched SDL; the
 # plain way again built against SDL without the patches (its own C conversion loops). All four
@@ -15,7 +15,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Each binary links the library it was meant to: the turning loops in one, not in the other.
-for loop in SDL_FB_Turn8to16_ARM SDL_FB_Turn8to32_ARM SDL_FB_TestUpdate; do
+for loop in SDL_FB_Turn8to8_ARM SDL_FB_Turn8to16_ARM SDL_FB_Turn8to32_ARM SDL_FB_TestUpdate; do
     "$nm" "$patched" | grep -qw "$loop" || fail "$patched: no $loop (SDL without the patch?)"
     ! "$nm" "$unpatched" | grep -qw "$loop" || fail "$unpatched: has $loop (a patched SDL)"
 done
