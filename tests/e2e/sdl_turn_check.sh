@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The device's SDL turns the screen into a panel mounted turned (SDL_VIDEO_FBCON_ROTATION) with
-# the project's patch (toolchain/patches/sdl/): an 8-bit screen on a 16- or 32-bit panel
-# converted and turned in one pass and an 8-bit panel's own copy turned, by ARM loops in ARM state. sdl_turn_dump shows the same
-# cases three ways (the driver's path, SDL's conversion then the driver's turning of the
-# converted screen, SDL's conversion then a plain turn), built against the patched SDL; the
-# plain way again built against SDL without the patches (its own C conversion loops). All four
-# outputs must be equal, byte for byte, under qemu-arm on each processor: the ti925t (ARMv4T)
-# when the binaries are built for ARMv4T, the ARM926 (ARMv5TE) and the Cortex-A9 and A15 (NEON).
+# the project's patch (toolchain/patches/sdl/): an 8-bit screen on a 16- or 32-bit panel is
+# converted and turned in one pass, an 8-bit panel's own screen turned, by ARM loops in ARM
+# state. sdl_turn_dump shows the same cases three ways (the driver's path, SDL's conversion then
+# the driver's turning of the converted screen, SDL's conversion then a plain turn), built
+# against the patched SDL; the plain way again built against SDL without the patches (its own
+# C conversion loops). All four outputs must be equal, byte for byte, under qemu-arm on each
+# processor: the ti925t (ARMv4T) when the binaries are built for ARMv4T, the ARM926 (ARMv5TE)
+# and the Cortex-A9 and A15 (NEON).
 #   sdl_turn_check.sh NM READELF PATCHED_DUMP UNPATCHED_DUMP QEMU_ARM
 set -u
 nm=$1 readelf=$2 patched=$3 unpatched=$4 qemu=$5
