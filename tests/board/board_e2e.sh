@@ -76,6 +76,24 @@ case_lacks() {
     run_failing "Couldn't initialize video mode: .\+" SDL_NOMOUSE=1
 }
 
+# A panel mounted turned, which SDL turns the picture for (SDL_VIDEO_FBCON_ROTATION): each dump
+# turned back is a frame of the run in the middle of the turned screen, black around it. A
+# portrait panel is shown on turned a quarter either way; upside down it is too narrow for the
+# picture, SDL's message. A landscape panel is shown on upside down.
+case_turned() {
+    boot
+    if [ "${panel% *}" -lt "${panel#* }" ]; then
+        upright=270 run_shown key SDL_VIDEO_FBCON_ROTATION=CW
+        check_comparison_rejects "$work/screen.ppm"
+        upright=90 run_shown TERM -fullscreen SDL_VIDEO_FBCON_ROTATION=CCW
+        run_failing "Couldn't initialize video mode: No video mode large enough for 320x200" \
+            SDL_VIDEO_FBCON_ROTATION=UD
+    else
+        upright=180 run_shown key SDL_VIDEO_FBCON_ROTATION=UD
+        check_comparison_rejects "$work/screen.ppm"
+    fi
+}
+
 # The signals that end a run, sent while frames are drawn: a hang-up as SIGTERM (rate line,
 # status 0); the others end ringwave by themselves once the console is given back; SIGKILL
 # leaves it to the README's commands.
@@ -119,7 +137,7 @@ case_profile() {
 }
 
 case "$case_name" in
-display | lacks | signals)
+display | lacks | signals | turned)
     "case_$case_name"
     guest off
     echo "ok: $case_name"

@@ -138,7 +138,14 @@ shows_mode() {
 # the middle of a larger panel, black around it, and not all one colour.
 shows_picture() {
     screendump "$work/probe.ppm"
+    upright "$work/probe.ppm"
     "$frame_check" picture "$work/probe.ppm" 2> /dev/null
+}
+# A dump of a panel SDL turns (SDL_VIDEO_FBCON_ROTATION) turned back in place, by $upright
+# degrees clockwise (empty: the panel is not turned): the screen as ringwave drew it.
+upright() {
+    [ -z "${upright:-}" ] || convert "$1" -rotate "$upright" -depth 8 "$1" ||
+        board_fail "convert failed"
 }
 # The text console is back: the screen is the panel's size again, and no picture.
 shows_console() {
@@ -276,6 +283,7 @@ run_shown() {
     start_run "$@"
     sleep 1  # frames, not the screen SDL cleared when it set the mode
     screendump "$work/screen.ppm"
+    upright "$work/screen.ppm"
     check_vt_taken
     end_run "$end"
     wait_run
