@@ -85,7 +85,7 @@ case_turned() {
     if [ "${panel% *}" -lt "${panel#* }" ]; then
         upright=270 run_shown key SDL_VIDEO_FBCON_ROTATION=CW
         check_comparison_rejects "$work/screen.ppm"
-        upright=90 run_shown TERM -fullscreen SDL_VIDEO_FBCON_ROTATION=CCW
+        upright=90 run_shown TERM SDL_VIDEO_FBCON_ROTATION=CCW -fullscreen
         run_failing "Couldn't initialize video mode: No video mode large enough for 320x200" \
             SDL_VIDEO_FBCON_ROTATION=UD
     else
