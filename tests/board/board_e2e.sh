@@ -83,14 +83,14 @@ case_lacks() {
 case_turned() {
     boot
     if [ "${panel% *}" -lt "${panel#* }" ]; then
-        upright=270 run_shown key SDL_VIDEO_FBCON_ROTATION=CW
-        check_comparison_rejects "$work/screen.ppm"
-        upright=90 run_shown TERM SDL_VIDEO_FBCON_ROTATION=CCW -fullscreen
+        turned=CW run_shown key SDL_VIDEO_FBCON_ROTATION=CW
+        turned=CW check_comparison_rejects "$work/screen.ppm"
+        turned=CCW run_shown TERM SDL_VIDEO_FBCON_ROTATION=CCW -fullscreen
         run_failing "Couldn't initialize video mode: No video mode large enough for 320x200" \
             SDL_VIDEO_FBCON_ROTATION=UD
     else
-        upright=180 run_shown key SDL_VIDEO_FBCON_ROTATION=UD
-        check_comparison_rejects "$work/screen.ppm"
+        turned=UD run_shown key SDL_VIDEO_FBCON_ROTATION=UD
+        turned=UD check_comparison_rejects "$work/screen.ppm"
     fi
 }
 

@@ -141,11 +141,18 @@ shows_picture() {
     upright "$work/probe.ppm"
     "$frame_check" picture "$work/probe.ppm" 2> /dev/null
 }
-# A dump of a panel SDL turns (SDL_VIDEO_FBCON_ROTATION) turned back in place, by $upright
-# degrees clockwise (empty: the panel is not turned): the screen as ringwave drew it.
+# A dump of a panel SDL turns as $turned says (SDL_VIDEO_FBCON_ROTATION's CW, CCW or UD;
+# empty: not turned) turned back in place: the screen as ringwave drew it.
 upright() {
-    [ -z "${upright:-}" ] || convert "$1" -rotate "$upright" -depth 8 "$1" ||
-        board_fail "convert failed"
+    local degrees
+    case "${turned:-}" in
+    "") return 0 ;;
+    CW) degrees=270 ;;
+    CCW) degrees=90 ;;
+    UD) degrees=180 ;;
+    *) board_fail "no turn '$turned'" ;;
+    esac
+    convert "$1" -rotate "$degrees" -depth 8 "$1" || board_fail "convert failed"
 }
 # The text console is back: the screen is the panel's size again, and no picture.
 shows_console() {
@@ -223,15 +230,18 @@ most_frames() {
 check_shows_frame() {
     local dump=$1 most found
     most=$(most_frames)
-    found=$(timeout 120 "$frame_check" device "$seed" "$most" "$dump" "$colours" ||
-            timeout 120 "$frame_check" device $((seed + 1)) "$most" "$dump" "$colours") ||
+    found=$(timeout 120 "$frame_check" device "$seed" "$most" "$dump" "$colours" \
+                "${turned:-NONE}" ||
+            timeout 120 "$frame_check" device $((seed + 1)) "$most" "$dump" "$colours" \
+                "${turned:-NONE}") ||
         fail "no frame of seed $seed or $((seed + 1)) up to $most is on the screen"
     echo "screen: frame $found"
 }
 
 # True when frame_check finds no frame of the seed in the image (status 1, not 2: an error).
 finds_none() {
-    timeout 120 "$frame_check" device "$1" "$(most_frames)" "$2" "$colours" > /dev/null 2>&1
+    timeout 120 "$frame_check" device "$1" "$(most_frames)" "$2" "$colours" "${turned:-NONE}" \
+        > /dev/null 2>&1
     [ $? = 1 ]
 }
 
