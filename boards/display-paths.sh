@@ -8,12 +8,15 @@
 #                    fbdev emulation, a 1280 x 800 XRGB8888 panel; a virtio keyboard
 #   virt-drm32-portrait  the same board with a 240 x 320 panel (a portrait panel, which ringwave
 #                    shows on only turned: SDL_VIDEO_FBCON_ROTATION)
+#   virt-drm32-qvga  the same board with a 320 x 240 panel: the portrait panel's picture
+#                    unturned, for the measurements
 #   versatile-fb8    -M versatilepb (ARM926EJ-S, the device's processor), the kernel of
 #                    boards/versatile-kernel.sh: its PL110 under amba-clcd, 8-bit palettised
 #   versatile-drm16  the same board with the DRM driver pl111: an RGB565 panel
 # A new board is one more entry in display_path_board.
 
-display_paths="vexpress-fb8 virt-drm32 virt-drm32-portrait versatile-fb8 versatile-drm16"
+display_paths="vexpress-fb8 virt-drm32 virt-drm32-portrait virt-drm32-qvga versatile-fb8
+               versatile-drm16"
 
 # display_path_board DISPLAY IMAGE KERNEL DIR: sets the board of a display path: machine (qemu's
 # machine and devices), kernel_file, dtb (empty: qemu's own tree; a changed tree is written into
@@ -30,11 +33,15 @@ display_path_board() {
         modules=$image/modules load=$image/modules/vexpress.load
         panel="640 480" colours=palette
         ;;
-    virt-drm32 | virt-drm32-portrait)
+    virt-drm32 | virt-drm32-portrait | virt-drm32-qvga)
         # The board's own device tree, from qemu; virtio devices modern, not legacy. The GPU's
         # display size is the panel's.
-        panel="1280 800" colours=xrgb8888
-        [ "$display" = virt-drm32 ] || panel="240 320"
+        case "$display" in
+        virt-drm32) panel="1280 800" ;;
+        virt-drm32-portrait) panel="240 320" ;;
+        *) panel="320 240" ;;
+        esac
+        colours=xrgb8888
         machine=(-M virt -m 256 -global virtio-mmio.force-legacy=false
                  -device "virtio-gpu-device,xres=${panel% *},yres=${panel#* }"
                  -device virtio-keyboard-device)

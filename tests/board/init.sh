@@ -84,7 +84,9 @@ while read -r seq command args; do
         set -- $args
         seconds=$1
         shift
-        /bin/ringwave "$@" > /tmp/out 2> /tmp/err &
+        vars=
+        while [ $# -gt 0 ] && [ "${1#*=}" != "$1" ]; do vars="$vars $1"; shift; done
+        env $vars /bin/ringwave "$@" > /tmp/out 2> /tmp/err &
         pid=$!
         sleep "$seconds"
         kill -TERM "$pid"
