@@ -12,11 +12,9 @@ comment; fields that take a list split it at spaces):
                modules/), in this order
   panel        the screen's size with the text console, "W H" (as qemu dumps it)
   colours      how the screen shows a frame's colours: palette, rgb565 or xrgb8888
-  environment  VAR=VALUE words every run of ringwave on the board starts with (optional)
-  turned       how the picture shows on the panel, where it shows turned (optional; a panel
-               mounted turned, SDL told so by the environment): cw or ccw (a quarter turn
-               clockwise or counter-clockwise), ud (upside down); the checks turn each screen
-               dump back upright before they compare it with the frames
+  environment  VAR=VALUE words every run of ringwave on the board starts with (optional);
+               with SDL_VIDEO_FBCON_ROTATION (a panel mounted turned) the checks turn each
+               screen dump back upright, as they do for a run whose own words set it
   cases        the board test's cases that run on the board (tests/board/board_e2e.py)
   bench        a measured path (bench/board): ringwave's words ("-": none) and the targets for
                its whole frame, reported beside the figures, never enforced: no-dearer (no
@@ -36,7 +34,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 LIST_FIELDS = {"machine", "modules", "environment", "cases", "kernel"}
 REQUIRED = ("description", "machine", "kernel", "panel", "colours", "cases")
 COLOURS = ("palette", "rgb565", "xrgb8888")
-TURNS = (None, "cw", "ccw", "ud")
 
 
 def names():
@@ -67,18 +64,15 @@ def load(name):
                 board["bench"].append((words_, values[1:]))
             elif key in LIST_FIELDS:
                 board[key] = values
-            elif key in ("description", "devicetree", "colours", "panel", "turned") and values:
+            elif key in ("description", "devicetree", "colours", "panel") and values:
                 board[key] = " ".join(values)
             else:
                 sys.exit(f"{path}:{number}: unknown field '{key}', or no value")
     missing = [key for key in REQUIRED if key not in board]
     if missing:
         sys.exit(f"{path}: no {', '.join(missing)}")
-    board.setdefault("turned", None)
-    if len(board["kernel"]) != 2 or board["colours"] not in COLOURS or \
-            board["turned"] not in TURNS:
-        sys.exit(f"{path}: kernel is SCRIPT FILE, colours one of {', '.join(COLOURS)}, "
-                 f"turned one of {', '.join(TURNS[1:])}")
+    if len(board["kernel"]) != 2 or board["colours"] not in COLOURS:
+        sys.exit(f"{path}: kernel is SCRIPT FILE, colours one of {', '.join(COLOURS)}")
     (board["kernel_script"], board["kernel_file"]) = board["kernel"]
     (w, h) = board["panel"].split()
     board["panel"] = (int(w), int(h))

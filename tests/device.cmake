@@ -76,6 +76,20 @@ else()
                      ${CMAKE_READELF} $<TARGET_FILE:sdl_blit_dump>
                      $<TARGET_FILE:sdl_blit_dump_unpatched> ${emulator})
     set_tests_properties(cross.sdl-blit PROPERTIES TIMEOUT 300 LABELS cross)
+    # The framebuffer console's turning on a panel mounted turned, the 8-bit screen converted
+    # and turned in one pass, against SDL's conversion followed by a turn, byte for byte.
+    add_executable(sdl_turn_dump support/sdl_turn_dump.c)
+    target_link_libraries(sdl_turn_dump PRIVATE ringwave_sdl)
+    add_executable(sdl_turn_dump_unpatched support/sdl_turn_dump.c)
+    target_compile_definitions(sdl_turn_dump_unpatched PRIVATE TURN_REFERENCE_ONLY)
+    target_include_directories(sdl_turn_dump_unpatched PRIVATE ${SDL_STATIC_INCLUDE_DIRS})
+    target_compile_options(sdl_turn_dump_unpatched PRIVATE ${SDL_STATIC_CFLAGS_OTHER})
+    target_link_libraries(sdl_turn_dump_unpatched PRIVATE ${unpatched_flags} -static)
+    add_test(NAME cross.sdl-turn
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sdl_turn_check.sh ${CMAKE_NM}
+                     ${CMAKE_READELF} $<TARGET_FILE:sdl_turn_dump>
+                     $<TARGET_FILE:sdl_turn_dump_unpatched> ${emulator})
+    set_tests_properties(cross.sdl-turn PROPERTIES TIMEOUT 300 LABELS cross)
   endif()
   if(NOT RINGWAVE_TARGET_LIBC STREQUAL "uclibc-ng")
     # The unit tests of the pixel loops, of their choice and of the kernel's report, on each

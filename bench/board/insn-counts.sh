@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Guest instructions per frame of the device binary on an emulated board, the whole system
 # counted (kernel, SDL, the framebuffer driver, the program):
-#   bench/board/insn-counts.sh [RINGWAVE [BOARD]]
+#   bench/board/insn-counts.sh [RINGWAVE [BOARD [WORDS]]]
 # (defaults: build/arm-release/ringwave; the first board, by name, of those that boot the
-# kernel of boards/debian-image.sh; the boards are the folders of boards/).
+# kernel of boards/debian-image.sh; the boards are the folders of boards/). WORDS: one set of
+# words to measure, environment first (e.g. "SDL_VIDEO_FBCON_ROTATION=CW -hw"), in place of
+# the three sets no words, -hw and -flip.
 # Boots the board (tests/board) under -icount shift=0, where the board's clock advances one
 # nanosecond per guest instruction, with qemu's instruction-counting plugin (built by
 # bench/qemu-plugin.sh), twice for each set of words: ringwave runs 1 and 3 seconds of
@@ -35,7 +37,9 @@ measure() {
 echo "Guest instructions per frame on the board $board (-icount shift=0),"
 echo "the whole system"
 printf '%-12s %12s %12s %14s %14s\n' words "rate (1 s)" "rate (3 s)" "per frame" "10^9 / rate"
-for words in "" -hw -flip; do
+word_sets=("" -hw -flip)
+[ $# -lt 3 ] || word_sets=("$3")
+for words in "${word_sets[@]}"; do
     read -r short_insns short_rate < <(measure "$short" $words)
     read -r long_insns long_rate < <(measure "$long" $words)
     awk -v w="${words:-(none)}" -v i1="$short_insns" -v r1="$short_rate" -v s1="$short" \

@@ -63,6 +63,25 @@ def case_lacks(steps):
     steps.run_failing("Couldn't initialize video mode: .+", "SDL_NOMOUSE=1")
 
 
+def case_turned(steps):
+    """A panel mounted turned, which SDL turns the picture for (SDL_VIDEO_FBCON_ROTATION): each
+    dump turned back is a frame of the run, the update caught in the panel's order, in the
+    middle of the turned screen, black around it. A portrait panel is shown on turned a
+    quarter either way; upside down it is too narrow for the picture: SDL's message. A
+    landscape panel is shown on upside down."""
+    steps.run.boot()
+    (width, height) = steps.board["panel"]
+    if width < height:
+        steps.run_shown("key", "SDL_VIDEO_FBCON_ROTATION=CW")
+        steps.check_comparison_rejects(steps.path("screen.ppm"))
+        steps.run_shown("TERM", "SDL_VIDEO_FBCON_ROTATION=CCW", "-fullscreen")
+        steps.run_failing("Couldn't initialize video mode: No video mode large enough for "
+                          "320x200", "SDL_VIDEO_FBCON_ROTATION=UD")
+    else:
+        steps.run_shown("key", "SDL_VIDEO_FBCON_ROTATION=UD")
+        steps.check_comparison_rejects(steps.path("screen.ppm"))
+
+
 def case_signals(steps):
     """The signals that end a run, sent while frames are drawn: a hang-up as SIGTERM (rate
     line, status 0); the others end ringwave by themselves once the console is given back;
@@ -106,7 +125,8 @@ def case_profile(steps, plugin_spec, seconds, outdir, *words):
     print(f"rate {steps.rate_text}")
 
 
-CASES = {"display": case_display, "lacks": case_lacks, "signals": case_signals}
+CASES = {"display": case_display, "lacks": case_lacks, "signals": case_signals,
+         "turned": case_turned}
 MEASUREMENTS = {"measure": case_measure, "profile": case_profile}
 
 

@@ -64,14 +64,14 @@ with tempfile.TemporaryDirectory() as folder:
         failures.append("a module that depends on a missing one loads")
 
 # A picture shown turned, turned back: a quarter turn clockwise of a 3 x 2 picture, and each
-# way a board can show it turned, undone.
+# way SDL can show it turned, undone.
 with tempfile.TemporaryDirectory() as folder:
     path = os.path.join(folder, "picture.ppm")
     driver.write_ppm(path, 3, 2, b"aaabbbcccdddeeefff")
     driver.turn_ppm(path, 1)
     if driver.read_ppm(path) != (2, 3, b"dddaaaeeebbbfffccc"):
         failures.append(f"a quarter turn clockwise: {driver.read_ppm(path)}")
-    for (turned, quarters) in (("cw", 1), ("ccw", 3), ("ud", 2)):
+    for (turned, quarters) in (("CW", 1), ("CCW", 3), ("UD", 2)):
         driver.write_ppm(path, 3, 2, b"aaabbbcccdddeeefff")
         driver.turn_ppm(path, quarters)
         driver.turn_ppm(path, steps.UPRIGHT[turned])

@@ -12,8 +12,10 @@ import driver
 from driver import poll, ppm_size
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-# Quarter turns clockwise that bring a picture shown turned (a board's "turned") upright.
-UPRIGHT = {"cw": 3, "ccw": 1, "ud": 2}
+# The variable that tells SDL's framebuffer console how the panel is mounted, and for each of
+# its values that turn the picture, the quarter turns clockwise that bring a dump upright.
+ROTATION = "SDL_VIDEO_FBCON_ROTATION="
+UPRIGHT = {"CW": 3, "CCW": 1, "UD": 2}
 REPORT_CHECKS = os.path.join(HERE, "..", "e2e", "report_checks.sh")
 
 
@@ -25,6 +27,7 @@ class Steps:
         self.files = files
         self.work = run.work
         self.board = run.board
+        self.turn = "NONE"  # how the run's picture shows on the panel (frame_check's TURN)
 
     def fail(self, message):
         driver.fail(message, self.work)
@@ -42,6 +45,10 @@ class Steps:
         lead = 0
         while lead + 1 < len(words) and words[lead] in ("as", "on"):
             lead += 2
+        self.turn = "NONE"
+        for word in self.board["environment"] + words[lead:]:
+            if word.startswith(ROTATION) and word[len(ROTATION):] in UPRIGHT:
+                self.turn = word[len(ROTATION):]
         self.run.guest(" ".join(["start"] + words[:lead] + self.board["environment"] +
                                 words[lead:]))
         (self.seed, _, self.started) = self.run.answered("seed")[0].split()
@@ -57,13 +64,14 @@ class Steps:
             return (2, "")
         return (done.returncode, done.stdout.strip())
 
-    def dump(self, name):
-        """Dumps the screen into NAME in the scratch folder, turned back upright where the
-        board shows the picture turned; returns the screen's size as the panel gave it."""
+    def dump(self, name, upright=True):
+        """Dumps the screen into NAME in the scratch folder, turned back upright (unless
+        UPRIGHT is false) where SDL turns the run's picture; returns the screen's size as the
+        panel gave it."""
         self.run.screendump(self.path(name))
         size = ppm_size(self.path(name))
-        if self.board["turned"]:
-            driver.turn_ppm(self.path(name), UPRIGHT[self.board["turned"]])
+        if upright and self.turn in UPRIGHT:
+            driver.turn_ppm(self.path(name), UPRIGHT[self.turn])
         return size
 
     def shows_picture(self):
@@ -74,7 +82,7 @@ class Steps:
 
     def shows_console(self):
         """The text console is back: the screen is the panel's size again, and no picture."""
-        return (self.dump("probe.ppm") == self.board["panel"] and
+        return (self.dump("probe.ppm", upright=False) == self.board["panel"] and
                 self.frame_check("picture", self.path("probe.ppm"))[0] != 0)
 
     def most_frames(self):
@@ -87,7 +95,7 @@ class Steps:
         around it."""
         for seed in (int(self.seed), int(self.seed) + 1):
             (status, found) = self.frame_check("device", seed, self.most_frames(), dump,
-                                               self.board["colours"])
+                                               self.board["colours"], self.turn)
             if status == 0:
                 print(f"screen: frame {found}")
                 return
@@ -97,7 +105,7 @@ class Steps:
     def finds_none(self, seed, image):
         """frame_check finds no frame of SEED in IMAGE (status 1; 2 is an error)."""
         return self.frame_check("device", seed, self.most_frames(), image,
-                                self.board["colours"])[0] == 1
+                                self.board["colours"], self.turn)[0] == 1
 
     def check_comparison_rejects(self, dump):
         """The search tells pictures apart: the dump with one pixel changed, a frame of another

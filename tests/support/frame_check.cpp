@@ -9,14 +9,16 @@
 //   frame_check screen SCREEN.ppm PIXELS.bmp PALETTE.bmp
 //       Checks that every screenshot pixel is the colour that PALETTE.bmp's palette gives
 //       PIXELS.bmp's index at the same place (two ringwave-snapshot files).
-//   frame_check device SEED MAXFRAME SCREEN.ppm [DISPLAY]
+//   frame_check device SEED MAXFRAME SCREEN.ppm [DISPLAY [TURN]]
 //       As find, for a dump of a device's framebuffer console: a panel of at least 320 x 200
 //       with the picture in its middle and black around it. DISPLAY says how the panel shows
 //       colours (see Display): palette (the default: 8-bit palettised, 5 bits of each
 //       channel), rgb565 or xrgb8888. Besides a whole frame, it accepts exactly the states an
 //       update passes through on that display, caught half done (see paletteHalfSet and
 //       addressSplit). Every pixel counts: nothing (no pointer) may cover the picture.
-//       Prints "FRAME HOW".
+//       TURN (CW, CCW, UD; NONE the default) is how SDL turned the screen into the panel
+//       (SDL_VIDEO_FBCON_ROTATION); SCREEN.ppm is then the dump turned back upright, and the
+//       update went in the panel's rows (see updateOrder). Prints "FRAME HOW".
 //   frame_check picture SCREEN.ppm
 //       Whether a device's screen dump shows a picture: not all one colour in the middle of
 //       the panel, black around it (as device expects); for waiting until ringwave draws.
@@ -173,9 +175,45 @@ bool paletteHalfSet(const Display& display, const RgbImage& screen, const std::u
     return true;
 }
 
+// The picture's pixels in the order the display's rows hold them: rows of rowLength pixels
+// (the picture's own rows; on a panel turned a quarter, its columns), each pixel as its index
+// in the picture. The update goes along these rows from the panel's top.
+struct UpdateOrder {
+    std::vector<int> pixel;
+    int rowLength = kScreenWidth;
+    int rows = kScreenHeight;
+};
+
+// The order on a panel SDL turned by turn: NONE; UD, the picture's rows from the bottom, each
+// from its end; CW, its columns from the left, each from the bottom; CCW, its columns from the
+// right, each from the top. False for another word.
+bool updateOrder(const char* turn, UpdateOrder* order) {
+    const bool quarter = std::strcmp(turn, "CW") == 0 || std::strcmp(turn, "CCW") == 0;
+    order->rowLength = quarter ? kScreenHeight : kScreenWidth;
+    order->rows = quarter ? kScreenWidth : kScreenHeight;
+    order->pixel.resize(kPixels);
+    for (int row = 0; row < order->rows; ++row) {
+        for (int i = 0; i < order->rowLength; ++i) {
+            int x = i, y = row;  // NONE
+            if (std::strcmp(turn, "UD") == 0) {
+                x = kScreenWidth - 1 - i, y = kScreenHeight - 1 - row;
+            } else if (std::strcmp(turn, "CW") == 0) {
+                x = row, y = kScreenHeight - 1 - i;
+            } else if (std::strcmp(turn, "CCW") == 0) {
+                x = kScreenWidth - 1 - row, y = i;
+            } else if (std::strcmp(turn, "NONE") != 0) {
+                return false;
+            }
+            order->pixel[row * order->rowLength + i] = y * kScreenWidth + x;
+        }
+    }
+    return true;
+}
+
 // Where an update that rewrites the picture row by row has got to: rows above row are
 // rewritten, those below not, and in row the columns before column (fromEnd false) or from
-// column on (fromEnd true). Row kScreenHeight: all rewritten.
+// column on (fromEnd true); rows and columns of the update's order. Row order.rows: all
+// rewritten.
 struct RowSplit {
     int row = 0;
     int column = 0;
@@ -183,33 +221,34 @@ struct RowSplit {
 };
 
 // Pixels half copied (oldPalette == nextPalette) or conversion half done.
-bool addressSplit(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
-                  const SDL_Color* oldPalette, const std::uint8_t* nextPixels,
-                  const SDL_Color* nextPalette, RowSplit* split) {
-    *split = RowSplit{kScreenHeight, 0, false};
-    for (int y = 0; y < kScreenHeight; ++y) {
+bool addressSplit(const Display& display, const UpdateOrder& order, const RgbImage& screen,
+                  const std::uint8_t* pixels, const SDL_Color* oldPalette,
+                  const std::uint8_t* nextPixels, const SDL_Color* nextPalette,
+                  RowSplit* split) {
+    *split = RowSplit{order.rows, 0, false};
+    for (int y = 0; y < order.rows; ++y) {
         // Rewritten from the row's start up to a column c: c > lastNotOld, c <= firstNotNext;
         // from c to the row's end: c > lastNotNext, c <= firstNotOld.
-        int lastNotOld = -1, firstNotOld = kScreenWidth;
-        int lastNotNext = -1, firstNotNext = kScreenWidth;
-        for (int x = 0; x < kScreenWidth; ++x) {
-            const int p = y * kScreenWidth + x;
+        int lastNotOld = -1, firstNotOld = order.rowLength;
+        int lastNotNext = -1, firstNotNext = order.rowLength;
+        for (int x = 0; x < order.rowLength; ++x) {
+            const int p = order.pixel[y * order.rowLength + x];
             const bool old = sameOnDisplay(display, &screen.rgb[3 * p], oldPalette[pixels[p]]);
             const bool next =
                 sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[nextPixels[p]]);
             if (!old && !next) return false;
             if (!old) {
                 lastNotOld = x;
-                if (firstNotOld == kScreenWidth) firstNotOld = x;
+                if (firstNotOld == order.rowLength) firstNotOld = x;
             }
             if (!next) {
                 lastNotNext = x;
-                if (firstNotNext == kScreenWidth) firstNotNext = x;
+                if (firstNotNext == order.rowLength) firstNotNext = x;
             }
         }
         const bool rowNew = lastNotNext < 0;
         const bool rowOld = lastNotOld < 0;
-        if (split->row == kScreenHeight) {
+        if (split->row == order.rows) {
             // Still in the rewritten rows: this row is rewritten too, or the split is here.
             if (rowNew) continue;
             if (lastNotOld < firstNotNext) {
@@ -226,8 +265,8 @@ bool addressSplit(const Display& display, const RgbImage& screen, const std::uin
     return true;
 }
 
-int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t maxFrame,
-                    const RgbImage& screen) {
+int findDeviceFrame(const Display& display, const UpdateOrder& order, std::uint32_t seed,
+                    std::uint64_t maxFrame, const RgbImage& screen) {
     std::unique_ptr<RingTable> table;
     const EffectParams params = startRun(seed, &table);
     const RingLayout ring = buildRingLayout(table.get());  // kept until the process ends
@@ -251,9 +290,10 @@ int findDeviceFrame(const Display& display, std::uint32_t seed, std::uint64_t ma
         const SDL_Color* oldPalette = display.palettised ? nextPalette : palette;
         RowSplit rows;
         const bool halfCopied = !halfSet &&
-                                addressSplit(display, screen, pixels.data(), oldPalette,
-                                             nextPixels.data(), nextPalette, &rows) &&
-                                rows.row < kScreenHeight;
+                                addressSplit(display, order, screen, pixels.data(),
+                                             oldPalette, nextPixels.data(), nextPalette,
+                                             &rows) &&
+                                rows.row < order.rows;
         char where[96];
         std::snprintf(where, sizeof where, "the rows above %d and in row %d the columns %s %d",
                       rows.row, rows.row, rows.fromEnd ? "from" : "before", rows.column);
@@ -378,17 +418,22 @@ int showsPicture(const RgbImage& picture) {
 
 int main(int argc, char* argv[]) {
     RgbImage screen;
-    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "device") == 0) {
-        const Display* display = findDisplay(argc == 6 ? argv[5] : "palette");
+    if (argc >= 5 && argc <= 7 && std::strcmp(argv[1], "device") == 0) {
+        const Display* display = findDisplay(argc >= 6 ? argv[5] : "palette");
         if (display == nullptr) {
             std::fprintf(stderr, "frame_check: no display '%s'\n", argv[5]);
+            return 2;
+        }
+        UpdateOrder order;
+        if (!updateOrder(argc == 7 ? argv[6] : "NONE", &order)) {
+            std::fprintf(stderr, "frame_check: no turn '%s'\n", argv[6]);
             return 2;
         }
         const std::uint32_t seed = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
         const std::uint64_t maxFrame = std::strtoull(argv[3], nullptr, 10);
         const int status = readPanel(argv[4], &screen);
         if (status != 0) return status;
-        return findDeviceFrame(*display, seed, maxFrame, screen);
+        return findDeviceFrame(*display, order, seed, maxFrame, screen);
     }
     if (argc == 3 && std::strcmp(argv[1], "picture") == 0) {
         const int status = readPanel(argv[2], &screen);
@@ -412,7 +457,8 @@ int main(int argc, char* argv[]) {
     }
     std::fputs(
         "usage: frame_check find SEED MAXFRAME SCREEN.ppm\n"
-        "       frame_check device SEED MAXFRAME SCREEN.ppm [palette|rgb565|xrgb8888]\n"
+        "       frame_check device SEED MAXFRAME SCREEN.ppm [palette|rgb565|xrgb8888 "
+        "[NONE|CW|CCW|UD]]\n"
         "       frame_check picture SCREEN.ppm\n"
         "       frame_check screen SCREEN.ppm PIXELS.bmp PALETTE.bmp\n",
         stderr);
