@@ -12,6 +12,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#define RANDOM_CASES_SEED 20240601u
+#include "random_cases.h"
+
 /* A destination pixel format. */
 struct Format {
     int bits;
@@ -33,13 +36,6 @@ enum {
     kBufferSize = 4 + kMaxHeight * (kMaxWidth * 4 + kMaxSlack) + 64,
 };
 
-static Uint32 rngState = 20240601u;
-/* Uniform in [0, n): a linear congruential sequence, the same on every C library. */
-static int below(int n) {
-    rngState = rngState * 1664525u + 1013904223u;
-    return (int)((rngState >> 8) % (Uint32)n);
-}
-
 /* Widths that matter to a loop taking 16 pixels at a time: short rows, a multiple of 16 and
  * its neighbours, and the program's own row of 320 pixels. */
 static int pickWidth(void) {
@@ -60,15 +56,6 @@ static int pickWidth(void) {
 static int pickOffset(int bytesPerPixel) {
     if (below(8) == 0) return below(4);
     return bytesPerPixel == 2 ? 2 * below(2) : 0;
-}
-
-static void randomPalette(SDL_Color* colors) {
-    for (int i = 0; i < 256; ++i) {
-        colors[i].r = (Uint8)below(256);
-        colors[i].g = (Uint8)below(256);
-        colors[i].b = (Uint8)below(256);
-        colors[i].unused = 0;
-    }
 }
 
 static Uint32 srcStore[kBufferSize / 4 + 1]; /* word-aligned storage */

@@ -19,6 +19,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#define RANDOM_CASES_SEED 20261209u
+#include "random_cases.h"
+
 #ifndef TURN_REFERENCE_ONLY
 /* The patched SDL's test hook (src/video/fbcon/SDL_fbvideo.c): shows the rectangle rect of src
  * on the panel at fb (fb_pitch bytes a row) as the driver does for a screen of screen's format
@@ -51,13 +54,6 @@ enum {
     kSourceBytes = 4 + kMaxSide * (kMaxSide + kMaxSlack) + 64,
 };
 
-static Uint32 rngState = 20261209u;
-/* Uniform in [0, n): a linear congruential sequence, the same on every C library. */
-static int below(int n) {
-    rngState = rngState * 1664525u + 1013904223u;
-    return (int)((rngState >> 8) % (Uint32)n);
-}
-
 /* Sides that matter to loops taking 16 pixels at a time: short ones, multiples of 16 and
  * their neighbours, any. */
 static int pickSide(void) {
@@ -68,15 +64,6 @@ static int pickSide(void) {
             return 16 * (1 + below(8)) - 1 + below(3);
         default:
             return 1 + below(kMaxSide);
-    }
-}
-
-static void randomPalette(SDL_Color* colors) {
-    for (int i = 0; i < 256; ++i) {
-        colors[i].r = (Uint8)below(256);
-        colors[i].g = (Uint8)below(256);
-        colors[i].b = (Uint8)below(256);
-        colors[i].unused = 0;
     }
 }
 
