@@ -20,7 +20,7 @@ suite=bookworm
 packages=(libsdl1.2debian libc6-dev libstdc++-12-dev libgtest-dev)
 alone=(libsdl1.2-dev)   # without its dependencies
 
-. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_private_fetch
+. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_private_fetch, apt_private_unpack
 . "$(dirname "$0")/../scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit
 
 sysroot=$cache_dir/debian-sysroot-$arch-$( (cat "$0"; echo "$arch") | cache_key)
@@ -34,11 +34,7 @@ echo "-- Debian $suite sysroot for $arch: ${packages[*]} ${alone[*]}" >&2
 apt_private_fetch debian-sysroot.sh "$state" "$suite" "$arch" "${packages[@]}" -- "${alone[@]}"
 
 tree=$cache_work/sysroot
-mkdir -p "$tree"
-for deb in "$state"/cache/archives/*.deb; do
-    dpkg-deb -x "$deb" "$tree"
-    dpkg-deb --show --showformat='${Package} ${Version}\n' "$deb" >> "$cache_work/packages"
-done
+apt_private_unpack "$state" "$tree" "$cache_work/packages"
 # Absolute links (libfoo.so -> /lib/<triplet>/libfoo.so.1) made relative to where they are.
 find "$tree" -type l -lname '/*' -print0 |
     while IFS= read -r -d '' link; do

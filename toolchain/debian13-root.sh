@@ -22,7 +22,7 @@ packages=(libsdl1.2debian libsdl2-2.0-0 libsdl2-compat libsdl3-0 libstdc++6 libg
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 arch=$(dpkg --print-architecture)
 
-. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_private_fetch
+. "$(dirname "$0")/../scripts/lib/apt.sh"    # apt_private_fetch, apt_private_unpack
 . "$(dirname "$0")/../scripts/lib/cache.sh"  # cache_key, cache_begin, cache_commit
 
 root=$cache_dir/debian13-root-$( (cat "$0"; echo "$arch") | cache_key)
@@ -41,11 +41,7 @@ echo "-- Debian $suite root: ${packages[*]} and their dependencies" >&2
 apt_private_fetch debian13-root.sh "$state" "$suite" "$arch" "${packages[@]}"
 
 tree=$cache_work/root
-mkdir -p "$tree"
-for deb in "$state"/cache/archives/*.deb; do
-    dpkg-deb -x "$deb" "$tree"
-    dpkg-deb --show --showformat='${Package} ${Version}\n' "$deb" >> "$tree/packages"
-done
+apt_private_unpack "$state" "$tree" "$tree/packages"
 # Debian 13 keeps everything under /usr, reached through these links (the loader a program
 # names, /lib64/ld-linux-x86-64.so.2, among them).
 for dir in bin lib lib32 lib64 sbin; do

@@ -195,3 +195,14 @@ apt_private_fetch() {
         apt_retry apt-get "${options[@]}" download -q "${alone[@]}" > "$state/alone.log" 2>&1) ||
         { cat "$state/alone.log" >&2; return 1; }
 }
+
+# apt_private_unpack DIR TREE LIST: unpacks every package apt_private_fetch downloaded into DIR
+# into the folder TREE, never installing them, and adds "name version" of each to the file LIST.
+apt_private_unpack() {
+    local state=$1 tree=$2 list=$3 deb
+    mkdir -p "$tree"
+    for deb in "$state"/cache/archives/*.deb; do
+        dpkg-deb -x "$deb" "$tree"
+        dpkg-deb --show --showformat='${Package} ${Version}\n' "$deb" >> "$list"
+    done
+}
