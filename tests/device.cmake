@@ -63,33 +63,28 @@ else()
   find_library(RINGWAVE_SDL_UNPATCHED NAMES libSDL.a PATHS /usr/lib/sdl-unpatched
                NO_DEFAULT_PATH)
   if(RINGWAVE_STATIC AND RINGWAVE_SDL_UNPATCHED)
-    add_executable(sdl_blit_dump support/sdl_blit_dump.c)
-    target_link_libraries(sdl_blit_dump PRIVATE ringwave_sdl)
-    add_executable(sdl_blit_dump_unpatched support/sdl_blit_dump.c)
-    target_include_directories(sdl_blit_dump_unpatched PRIVATE ${SDL_STATIC_INCLUDE_DIRS})
-    target_compile_options(sdl_blit_dump_unpatched PRIVATE ${SDL_STATIC_CFLAGS_OTHER})
     set(unpatched_flags ${SDL_STATIC_LDFLAGS})
     list(TRANSFORM unpatched_flags REPLACE "^-lSDL$" "${RINGWAVE_SDL_UNPATCHED}")
-    target_link_libraries(sdl_blit_dump_unpatched PRIVATE ${unpatched_flags} -static)
-    add_test(NAME cross.sdl-blit
-             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sdl_blit_check.sh ${CMAKE_NM}
-                     ${CMAKE_READELF} $<TARGET_FILE:sdl_blit_dump>
-                     $<TARGET_FILE:sdl_blit_dump_unpatched> ${emulator})
-    set_tests_properties(cross.sdl-blit PROPERTIES TIMEOUT 300 LABELS cross)
+    # support/sdl_NAME_dump.c linked with the device SDL and with the unpatched one (built with
+    # the compile definitions given), and cross.sdl-NAME, which compares their outputs.
+    function(sdl_dump_test name)
+      add_executable(sdl_${name}_dump support/sdl_${name}_dump.c)
+      target_link_libraries(sdl_${name}_dump PRIVATE ringwave_sdl)
+      add_executable(sdl_${name}_dump_unpatched support/sdl_${name}_dump.c)
+      target_compile_definitions(sdl_${name}_dump_unpatched PRIVATE ${ARGN})
+      target_include_directories(sdl_${name}_dump_unpatched PRIVATE ${SDL_STATIC_INCLUDE_DIRS})
+      target_compile_options(sdl_${name}_dump_unpatched PRIVATE ${SDL_STATIC_CFLAGS_OTHER})
+      target_link_libraries(sdl_${name}_dump_unpatched PRIVATE ${unpatched_flags} -static)
+      add_test(NAME cross.sdl-${name}
+               COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sdl_${name}_check.sh ${CMAKE_NM}
+                       ${CMAKE_READELF} $<TARGET_FILE:sdl_${name}_dump>
+                       $<TARGET_FILE:sdl_${name}_dump_unpatched> ${emulator})
+      set_tests_properties(cross.sdl-${name} PROPERTIES TIMEOUT 300 LABELS cross)
+    endfunction()
+    sdl_dump_test(blit)
     # The framebuffer console's turning on a panel mounted turned, the 8-bit screen converted
     # and turned in one pass, against SDL's conversion followed by a turn, byte for byte.
-    add_executable(sdl_turn_dump support/sdl_turn_dump.c)
-    target_link_libraries(sdl_turn_dump PRIVATE ringwave_sdl)
-    add_executable(sdl_turn_dump_unpatched support/sdl_turn_dump.c)
-    target_compile_definitions(sdl_turn_dump_unpatched PRIVATE TURN_REFERENCE_ONLY)
-    target_include_directories(sdl_turn_dump_unpatched PRIVATE ${SDL_STATIC_INCLUDE_DIRS})
-    target_compile_options(sdl_turn_dump_unpatched PRIVATE ${SDL_STATIC_CFLAGS_OTHER})
-    target_link_libraries(sdl_turn_dump_unpatched PRIVATE ${unpatched_flags} -static)
-    add_test(NAME cross.sdl-turn
-             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sdl_turn_check.sh ${CMAKE_NM}
-                     ${CMAKE_READELF} $<TARGET_FILE:sdl_turn_dump>
-                     $<TARGET_FILE:sdl_turn_dump_unpatched> ${emulator})
-    set_tests_properties(cross.sdl-turn PROPERTIES TIMEOUT 300 LABELS cross)
+    sdl_dump_test(turn TURN_REFERENCE_ONLY)
   endif()
   if(NOT RINGWAVE_TARGET_LIBC STREQUAL "uclibc-ng")
     # The unit tests of the pixel loops, of their choice and of the kernel's report, on each
