@@ -183,13 +183,15 @@ def fnv1a(data):
 
 
 def read_map(path):
-    """The input sections of the linker map: sorted (start, end, archive, member)."""
+    """The input sections of the linker map: sorted (start, end, archive, member). An input
+    section's line starts with one space and its name: .text..., COMMON, or a section of
+    the program's own (hwcap_neon, the NEON loop's)."""
     sections = []
     pending = None
     line_re = re.compile(r"^\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$")
     with open(path) as f:
         for line in f:
-            if line.startswith(" .") or line.startswith(" COMMON"):
+            if re.match(r" [^\s*]", line):
                 fields = line.split()
                 if len(fields) == 1:
                     pending = fields[0]
