@@ -475,8 +475,11 @@ def report(md_path, png_path, result_paths):
                     return None
                 return r["total"] if key == "total" else r["per_frame"][key]
             (b, a) = (value(before), value(after))
-            # Other processes: only where they are more than the boots' noise.
+            # Other processes: only where they are more than the boots' noise; the turning
+            # only on a turned panel.
             if key == "other" and abs(b or 0) < NOISE and abs(a or 0) < NOISE:
+                continue
+            if key == "sdl_turning" and not round(b or 0) and not round(a or 0):
                 continue
             cell_b = number(b) if b is not None else "—"
             cell_a = number(a) if a is not None else "—"
