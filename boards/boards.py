@@ -16,10 +16,15 @@ comment; fields that take a list split it at spaces):
                with SDL_VIDEO_FBCON_ROTATION (a panel mounted turned) the checks turn each
                screen dump back upright, as they do for a run whose own words set it
   cases        the board test's cases that run on the board (tests/board/board_e2e.py)
-  bench        a measured path (bench/board): ringwave's words ("-": none) and the targets for
-               its whole frame, reported beside the figures, never enforced: no-dearer (no
-               dearer than the build before), at-most:N, fewer:P% (P% fewer than before).
-               One line a path; the path is the board's name with the words appended.
+  bench        a measured path (bench/board): the run's words as one field ("-": none;
+               quoted if more than one), VAR=VALUE words (the run's environment) before
+               ringwave's own, then the targets for its whole frame, reported beside the
+               figures, never enforced: no-dearer (no dearer than the build before),
+               at-most:N, fewer:P% (P% fewer than before), within:P%:PATH (at most P% more
+               than the known path PATH in the same build). One line a path; the path is the
+               board's name with "-" and the value lowercased appended for each VAR=VALUE word
+               and each other word as it is: bench "SDL_VIDEO_FBCON_ROTATION=CW -hw" on the
+               board virt is the path virt-cw-hw.
 Python's standard library only. As a command, for the scripts that are not Python:
   boards.py list                the boards: "NAME KERNEL_SCRIPT CASE..." a line
   boards.py modules SCRIPT      the modules of the boards whose kernel SCRIPT makes
@@ -27,6 +32,7 @@ Python's standard library only. As a command, for the scripts that are not Pytho
   boards.py kernel NAME         the script whose folder holds the board's kernel
   boards.py paths               the measured paths: "PATH NAME WORDS..." a line"""
 import os
+import re
 import shlex
 import sys
 
@@ -34,21 +40,43 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 LIST_FIELDS = {"machine", "modules", "environment", "cases", "kernel"}
 REQUIRED = ("description", "machine", "kernel", "panel", "colours", "cases")
 COLOURS = ("palette", "rgb565", "xrgb8888")
+# A word of a run's environment, VAR=VALUE, as init.sh tells it from ringwave's words.
+ENVIRONMENT_WORD = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*=")
 
 
-def names():
-    """Every board: the folders of boards/ that hold a board file, sorted."""
-    return sorted(n for n in os.listdir(HERE) if os.path.isfile(os.path.join(HERE, n, "board")))
+def names(root=HERE):
+    """Every board: the folders of ROOT that hold a board file, sorted."""
+    return sorted(n for n in os.listdir(root) if os.path.isfile(os.path.join(root, n, "board")))
 
 
-def load(name):
-    """The board NAME as a dict of its fields (lists split, panel as (w, h)), with its name,
-    folder, kernel_script, kernel_file, overlay (path or None) and bench [(words, targets)].
-    Exits with a message for an unknown board or a malformed file."""
-    folder = os.path.join(HERE, name)
+def path_name(name, words):
+    """The measured path of the board NAME with the run's WORDS (see bench above)."""
+    return name + "".join("-" + word.split("=", 1)[1].lower() if ENVIRONMENT_WORD.match(word)
+                          else word for word in words)
+
+
+def paths(root=HERE):
+    """Every measured path, in the boards' order: [(path, board, words, targets)]. Exits with
+    a message where two bench lines name the same path."""
+    found = []
+    for name in names(root):
+        board = load(name, root)
+        for (words, targets) in board["bench"]:
+            path = path_name(name, words)
+            if any(path == p for (p, _, _, _) in found):
+                sys.exit(f"two bench lines name the measured path {path}")
+            found.append((path, board, words, targets))
+    return found
+
+
+def load(name, root=HERE):
+    """The board NAME (a folder of ROOT) as a dict of its fields (lists split, panel as
+    (w, h)), with its name, folder, kernel_script, kernel_file, overlay (path or None) and
+    bench [(words, targets)]. Exits with a message for an unknown board or a malformed file."""
+    folder = os.path.join(root, name)
     path = os.path.join(folder, "board")
     if not os.path.isfile(path):
-        sys.exit(f"no board '{name}' (known: {' '.join(names())})")
+        sys.exit(f"no board '{name}' (known: {' '.join(names(root))})")
     board = {"name": name, "folder": folder, "environment": [], "modules": [], "bench": []}
     fields = []  # (line number, key, values): an indented line continues the field above
     with open(path, encoding="utf-8") as f:
@@ -61,6 +89,10 @@ def load(name):
     for (number, key, values) in fields:
             if key == "bench" and values:
                 words_ = [] if values[0] == "-" else values[0].split()
+                environment = [ENVIRONMENT_WORD.match(word) is not None for word in words_]
+                if environment != sorted(environment, reverse=True):
+                    sys.exit(f"{path}:{number}: bench: the VAR=VALUE words (the run's "
+                             f"environment) go before ringwave's words")
                 board["bench"].append((words_, values[1:]))
             elif key in LIST_FIELDS:
                 board[key] = values
@@ -101,9 +133,8 @@ def main(argv):
     elif len(argv) == 3 and argv[1] == "kernel":
         print(load(argv[2])["kernel_script"])
     elif argv[1:] == ["paths"]:
-        for name in names():
-            for (words, _) in load(name)["bench"]:
-                print(name + "".join(words), name, *words)
+        for (path, board, words, _) in paths():
+            print(path, board["name"], *words)
     else:
         print(__doc__, file=sys.stderr)
         return 2

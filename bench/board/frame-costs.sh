@@ -4,10 +4,9 @@
 #                                [--png FILE] [--again]
 # REV: any git revision of this repository (default: before 8a741ab, the frame loop with the
 # palette first everywhere; after HEAD). PATH: the paths the boards' folders list (their
-# "bench" fields: the board's name, with ringwave's words appended; default all). DIR: where
-# the runs, the per-run breakdowns (JSON) and the tables (frame-costs.md) go (default
-# build/frame-costs). FILE: the picture, a stacked bar per display path (default
-# docs/ringwave-frame-costs.png).
+# "bench" fields, named as boards/boards.py says; default all). DIR: where the runs, the
+# per-run breakdowns (JSON) and the tables (frame-costs.md) go (default build/frame-costs).
+# FILE: the picture, a stacked bar per display path (default docs/ringwave-frame-costs.png).
 #
 # Each revision's device binary is built from that revision's own sources and scripts
 # (scripts/arm-build.sh in a copy of the tree). Every path boots its board under
@@ -46,7 +45,7 @@ done
 short=1
 long=3
 
-# A path's board and ringwave's words on it.
+# A path's board and the run's words on it (its environment first).
 path_board() {
     awk -v p="$1" '$1 == p { print $2; found = 1 } END { exit !found }' <<< "$path_table" ||
         { echo "frame-costs.sh: unknown path $1 (known: $all_paths)" >&2; exit 2; }

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Where each frame's instructions go on the emulated board: the block profiles of two boots
 (bench/board/block_profile.c) that differ only in how long ringwave runs, turned into
-instructions per frame for the program's own code, SDL (its pixel conversion apart), the C
-library, libgcc's floating point and the kernel, with the top functions.
+instructions per frame for the program's own code, SDL (its pixel conversion and its turning
+apart), the C library, libgcc's floating point and the kernel, with the top functions.
 
   frame_costs.py split RINGWAVE SHORT_DIR LONG_DIR OUT.json [--KEY VALUE]...
       RINGWAVE: the static device binary the board ran, its linker map beside it (.map);
@@ -32,6 +32,7 @@ import boards  # noqa: E402
 CATEGORIES = [
     ("program", "the program's own code"),
     ("sdl_conversion", "SDL's copy or conversion to the screen (blits, their memcpy)"),
+    ("sdl_turning", "SDL's turning into a turned panel (with its conversion)"),
     ("sdl", "SDL, the rest"),
     ("libc", "C library"),
     ("libgcc_fp", "libgcc's floating point"),
@@ -46,6 +47,15 @@ KERNEL_START = 0xBF000000
 # screen's format (Blit1to2, Blit1to4, ...), and the software blit that runs them.
 SDL_CONVERSION_MEMBERS = {"SDL_blit.o", "SDL_blit_0.o", "SDL_blit_1.o", "SDL_blit_A.o",
                           "SDL_blit_N.o"}
+# SDL's framebuffer console turning its shadow into a turned panel: the 8-bit screen converted
+# and turned in one pass (FB_turn8to*, their ARM loops), and the turning copies of a shadow
+# already in the panel's format (FB_blit*). GCC's clones (FB_blit8.constprop.0) count too.
+SDL_TURNING_FUNCTIONS = {"FB_turn8to16", "FB_turn8to32", "SDL_FB_Turn8to16_ARM",
+                         "SDL_FB_Turn8to32_ARM", "SDL_FB_Turn8to8_ARM", "FB_blit8",
+                         "FB_blit8blocked", "FB_blit16", "FB_blit16blocked", "FB_blit32",
+                         "FB_blit32blocked", "FB_blitblocked"}
+# The picture's pixels, which the turning's cost is given per.
+PIXELS = 320 * 200
 # Instructions per frame that two boots of the same binary differ by (timer interrupts
 # falling differently): shares below it are not shown apart.
 NOISE = 50
@@ -55,30 +65,46 @@ def _no_dearer(before, after):
     return after <= before + NOISE
 
 
-def target(text):
-    """A target for a path's whole frame as a board's folder words it (boards/boards.py):
-    (the target in words, whether the after figure meets it given the before figure)."""
+def target(text, known):
+    """A target for a path's whole frame as a board's folder words it (boards/boards.py), the
+    measured paths KNOWN: (the target in words, check), check(before, after, after_of) the
+    verdict on the path's before and after figures, after_of(PATH) the after figure of
+    another path or None: (met: True, False, or None when it cannot be judged; a note)."""
     (kind, _, value) = text.partition(":")
     if text == "no-dearer":
-        return ("no dearer than before", _no_dearer)
+        return ("no dearer than before",
+                lambda before, after, after_of: (_no_dearer(before, after), ""))
     if kind == "at-most" and value.isdigit():
         most = int(value)
-        return (f"at most {most:,}", lambda before, after: after <= most)
+        return (f"at most {most:,}", lambda before, after, after_of: (after <= most, ""))
     if kind == "fewer" and value.endswith("%") and value[:-1].isdigit():
         percent = int(value[:-1])
         return (f"at least {percent}% fewer than before",
-                lambda before, after: after <= (1 - percent / 100) * before)
+                lambda before, after, after_of: (after <= (1 - percent / 100) * before, ""))
+    (percent, _, other) = value.partition(":")
+    if kind == "within" and percent.endswith("%") and percent[:-1].isdigit() and other:
+        if other not in known:
+            raise SystemExit(f"frame_costs.py: target '{text}': no measured path {other} "
+                             f"(known: {' '.join(known)})")
+        most = int(percent[:-1])
+
+        def within(before, after, after_of):
+            base = after_of(other)
+            if not base:
+                return (None, f"{other} not measured in this run")
+            return (after <= (1 + most / 100) * base,
+                    f"{(after - base) / base * 100:+.1f}% on {number(base)}")
+        return (f"at most {most}% more than {other}", within)
     raise SystemExit(f"frame_costs.py: unknown target '{text}'")
 
 
 def measured_path(path):
-    """The board of a measured path (its name, with ringwave's words appended), the words and
-    the targets for its whole frame (reported, never enforced); None for an unknown path."""
-    for name in boards.names():
-        board = boards.load(name)
-        for (words, targets) in board["bench"]:
-            if name + "".join(words) == path:
-                return (board, words, [target(t) for t in targets])
+    """The board of a measured path (boards/boards.py names them), the run's words and the
+    targets for its whole frame (reported, never enforced); None for an unknown path."""
+    known = boards.paths()
+    for (measured, board, words, targets) in known:
+        if measured == path:
+            return (board, words, [target(t, [p[0] for p in known]) for t in targets])
     return None
 
 
@@ -157,13 +183,15 @@ def fnv1a(data):
 
 
 def read_map(path):
-    """The input sections of the linker map: sorted (start, end, archive, member)."""
+    """The input sections of the linker map: sorted (start, end, archive, member). An input
+    section's line starts with one space and its name: .text..., COMMON, or a section of
+    the program's own (hwcap_neon, the NEON loop's)."""
     sections = []
     pending = None
     line_re = re.compile(r"^\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$")
     with open(path) as f:
         for line in f:
-            if line.startswith(" .") or line.startswith(" COMMON"):
+            if re.match(r" [^\s*]", line):
                 fields = line.split()
                 if len(fields) == 1:
                     pending = fields[0]
@@ -208,6 +236,8 @@ class Binary:
         """(category, part) of the code at vaddr: part names the library or object."""
         (archive, member) = self.origin(vaddr)
         if archive.startswith("libSDL"):
+            if (self.elf.function(vaddr) or "").split(".")[0] in SDL_TURNING_FUNCTIONS:
+                return ("sdl_turning", "SDL " + member)
             if member in SDL_CONVERSION_MEMBERS:
                 return ("sdl_conversion", "SDL " + member)
             return ("sdl", "SDL " + member)
@@ -412,6 +442,13 @@ def change(before, after):
     return f"{percent:+d}%" if percent else "0%"
 
 
+def verdict(words, checked):
+    """A target's line in the report: its words, met or not, the note."""
+    (met, note) = checked
+    told = {True: "met", False: "**not met**", None: "not judged"}[met]
+    return f"{words}: {told}" + (f" ({note})" if note else "")
+
+
 def report(md_path, png_path, result_paths):
     results = []
     for path in result_paths:
@@ -438,8 +475,11 @@ def report(md_path, png_path, result_paths):
                     return None
                 return r["total"] if key == "total" else r["per_frame"][key]
             (b, a) = (value(before), value(after))
-            # Other processes: only where they are more than the boots' noise.
+            # Other processes: only where they are more than the boots' noise; the turning
+            # only on a turned panel.
             if key == "other" and abs(b or 0) < NOISE and abs(a or 0) < NOISE:
+                continue
+            if key == "sdl_turning" and not round(b or 0) and not round(a or 0):
                 continue
             cell_b = number(b) if b is not None else "—"
             cell_a = number(a) if a is not None else "—"
@@ -453,12 +493,21 @@ def report(md_path, png_path, result_paths):
                              f"{number(ma) if ma is not None else '—'} | "
                              f"{change(mb, ma)} |")
         lines.append("")
+        turning = [(name, r["per_frame"].get("sdl_turning", 0))
+                   for (name, r) in (("before", before), ("after", after)) if r]
+        if any(round(n) for (_, n) in turning):
+            lines.append("SDL's turning, instructions a pixel of the picture's "
+                         f"{PIXELS:,}: " + ", ".join(f"{n / PIXELS:.2f} {name}"
+                                                     for (name, n) in turning) + ".")
+            lines.append("")
         targets = (measured_path(path) or (None, None, []))[2]
         if before and after and targets:
-            verdicts = [f"{words}: " + ("met" if met(before["total"], after["total"])
-                                        else "**not met**")
-                        for (words, met) in targets]
-            lines.append(f"Targets for the whole frame: {'; '.join(verdicts)}.")
+            def after_of(other):
+                return by[(other, "after")]["total"] if (other, "after") in by else None
+            lines.append("Targets for the whole frame: " +
+                         "; ".join(verdict(words, check(before["total"], after["total"],
+                                                        after_of))
+                                   for (words, check) in targets) + ".")
             lines.append("")
         for (name, r) in (("before", before), ("after", after)):
             if r is None:
@@ -476,7 +525,8 @@ def picture(png_path, paths, by):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    colours = ["#4c72b0", "#dd8452", "#f2c45f", "#55a868", "#c44e52", "#8172b3", "#937860"]
+    colours = ["#4c72b0", "#dd8452", "#da8bc3", "#f2c45f", "#55a868", "#c44e52", "#8172b3",
+               "#937860"]
     bars = []
     for path in paths:
         for build in ("before", "after"):
@@ -537,8 +587,11 @@ def main(argv):
         found = measured_path(result.get("path", ""))
         if found and "display" not in result:
             (board, words, _) = found
-            result["display"] = board["description"] + (f", ringwave {' '.join(words)}"
-                                                        if words else "")
+            result["display"] = board["description"] + (
+                ", " + " ".join([w for w in words if boards.ENVIRONMENT_WORD.match(w)] +
+                                ["ringwave"] +
+                                [w for w in words if not boards.ENVIRONMENT_WORD.match(w)])
+                if words else "")
         with open(argv[5], "w") as f:
             json.dump(result, f, indent=1)
         return 0

@@ -2,7 +2,8 @@
 """The boards' folders as the board tests and the measurements read them, checked before any
 boot: every board loads, boots a kernel that a script of boards/ makes, names cases the board
 test has and targets the measurements know, and its device-tree overlay applies to its
-kernel's tree where that kernel's folder is given; the driver loads modules after those they
+kernel's tree where that kernel's folder is given; bench lines name their paths as the
+measurements take them; the driver loads modules after those they
 depend on, each once, and turns a picture shown turned back upright.
   boards_test.py [SCRIPT=FOLDER,...]
 SCRIPT=FOLDER: the folders the scripts of boards/ print, as the board test takes them."""
@@ -37,7 +38,7 @@ for name in names:
     for (_, targets) in board["bench"]:
         for text in targets:
             try:
-                frame_costs.target(text)
+                frame_costs.target(text, [p[0] for p in boards.paths()])
             except SystemExit as error:
                 failures.append(f"{name}: {error}")
     folder = pieces.get(board["kernel_script"])
@@ -49,6 +50,45 @@ for name in names:
             elif subprocess.run(["fdtdump", dtb], capture_output=True).returncode != 0:
                 failures.append(f"{name}: the tree it boots with is not one ({dtb})")
     print(f"{name}: {board['description']}")
+
+# Bench lines of made-up boards: the paths they name, the run's environment before
+# ringwave's words, a relative target's path a known one.
+BOARD = ("description d\nmachine m\nkernel debian-image.sh vmlinuz\npanel 1 1\n"
+         "colours palette\ncases\n")
+
+
+def bench_boards(folder, lines):
+    """Boards a and b in FOLDER, a with the bench LINES; their paths, or the exit's message."""
+    for (name, text) in (("a", BOARD + lines), ("b", BOARD + "bench - at-most:1\n")):
+        os.makedirs(os.path.join(folder, name), exist_ok=True)
+        with open(os.path.join(folder, name, "board"), "w") as f:
+            f.write(text)
+    try:
+        return [(p, words) for (p, _, words, _) in boards.paths(folder)]
+    except SystemExit as error:
+        return str(error)
+
+
+with tempfile.TemporaryDirectory() as folder:
+    found = bench_boards(folder, 'bench -hw\nbench "SDL_VIDEO_FBCON_ROTATION=CCW -hw" '
+                                 'within:10%:b\nbench "X=Up_Down Y=1 -flip -hw"\n')
+    expected = [("a-hw", ["-hw"]), ("a-ccw-hw", ["SDL_VIDEO_FBCON_ROTATION=CCW", "-hw"]),
+                ("a-up_down-1-flip-hw", ["X=Up_Down", "Y=1", "-flip", "-hw"]), ("b", [])]
+    if found != expected:
+        failures.append(f"bench lines' paths: {found}")
+    for (lines, message) in (('bench "-hw X=1"\n', "go before ringwave's words"),
+                             ("bench -hw\nbench -hw\n", "two bench lines name")):
+        found = bench_boards(folder, lines)
+        if message not in found:
+            failures.append(f"{lines!r}: {found}, not the message '{message}'")
+    known = [p for (p, _) in expected]
+    for text in ("within:10%:c", "within:10%", "within:ten%:b"):
+        try:
+            frame_costs.target(text, known)
+            failures.append(f"the target {text} taken")
+        except SystemExit as error:
+            if ("no measured path c" in str(error)) != text.endswith(":c"):
+                failures.append(f"the target {text}: {error}")
 
 # Module files that name what they depend on, as the kernel's build writes it: file names
 # with '-' where the names have '_'.
