@@ -279,7 +279,8 @@ class Run:
         command = (["qemu-system-arm"] + self.board["machine"] +
                    ["-nodefaults", "-display", "none", "-kernel", self.kernel] +
                    (["-dtb", self.dtb] if self.dtb else []) +
-                   ["-initrd", self.initramfs, "-append", "console=ttyAMA0 quiet",
+                   ["-initrd", self.initramfs,
+                    "-append", " ".join(["console=ttyAMA0", "quiet"] + self.board["cmdline"]),
                     "-no-reboot", "-rtc", "base=" + BOARD_CLOCK,
                     "-chardev", f"socket,id=con,path={self.work}/con.sock",
                     "-serial", "chardev:con",
