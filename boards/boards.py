@@ -10,6 +10,7 @@ comment; fields that take a list split it at spaces):
                file devicetree.dtso beside board (an overlay, paths as targets) changes it.
   modules      the kernel's modules to load (with what they depend on, found in the folder's
                modules/), in this order
+  cmdline      words the kernel's command line has besides the serial console (optional)
   panel        the screen's size with the text console, "W H" (as qemu dumps it)
   colours      how the screen shows a frame's colours: palette, rgb565 or xrgb8888
   environment  VAR=VALUE words every run of ringwave on the board starts with (optional);
@@ -37,7 +38,7 @@ import shlex
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-LIST_FIELDS = {"machine", "modules", "environment", "cases", "kernel"}
+LIST_FIELDS = {"machine", "modules", "cmdline", "environment", "cases", "kernel"}
 REQUIRED = ("description", "machine", "kernel", "panel", "colours", "cases")
 COLOURS = ("palette", "rgb565", "xrgb8888")
 # A word of a run's environment, VAR=VALUE, as init.sh tells it from ringwave's words.
@@ -77,7 +78,8 @@ def load(name, root=HERE):
     path = os.path.join(folder, "board")
     if not os.path.isfile(path):
         sys.exit(f"no board '{name}' (known: {' '.join(names(root))})")
-    board = {"name": name, "folder": folder, "environment": [], "modules": [], "bench": []}
+    board = {"name": name, "folder": folder, "environment": [], "modules": [], "cmdline": [],
+             "bench": []}
     fields = []  # (line number, key, values): an indented line continues the field above
     with open(path, encoding="utf-8") as f:
         for number, line in enumerate(f, 1):

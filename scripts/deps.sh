@@ -14,9 +14,11 @@
 #                   the board's per-frame breakdown; Debian's armhf and arm64 cross compilers,
 #                   used as a device's SDK is (toolchain/debian-sysroot.sh makes their sysroots)
 #   deps.sh board   the emulated ARM test boards: qemu-system-arm, the device tree tools, cpio
-#                   (boards/debian-image.sh fetches Debian's kernel and busybox), and what
-#                   boards/versatile-kernel.sh builds the versatilepb board's kernel from and with
-#                   (Debian's linux-source-6.1, the ARM cross compiler, bc, bison, flex, perl)
+#                   (boards/debian-image.sh fetches Debian's kernel and busybox, and builds the
+#                   drivers that kernel leaves out with Debian's armhf cross compiler and its
+#                   kbuild tools, which need libelf), and what boards/versatile-kernel.sh builds
+#                   the versatilepb board's kernel from and with (Debian's linux-source-6.1, the
+#                   ARM cross compiler, bc, bison, flex, perl)
 #   deps.sh profile the per-frame breakdown on the boards (bench/board/frame-costs.sh): a
 #                   C compiler and GLib's headers for its qemu plugin, Debian's Python with
 #                   matplotlib for its tables and picture
@@ -36,8 +38,8 @@ for purpose in "$@"; do
                       uclibc-source linux-libc-dev-armel-cross xz-utils python3
                       gcc-12-source gcc-12-plugin-dev-arm-linux-gnueabi) ;;
     board) packages+=(qemu-system-arm device-tree-compiler cpio imagemagick
-                      linux-source-6.1 gcc-arm-linux-gnueabi build-essential bc bison flex
-                      perl xz-utils) ;;
+                      linux-source-6.1 gcc-arm-linux-gnueabi gcc-arm-linux-gnueabihf libelf1
+                      build-essential bc bison flex perl xz-utils) ;;
     profile) packages+=(build-essential libglib2.0-dev pkg-config dpkg-dev python3
                         python3-matplotlib) ;;
     *) echo "deps.sh: unknown purpose '$purpose' (build, test, arm, board or profile)" >&2

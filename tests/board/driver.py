@@ -26,6 +26,9 @@ import boards  # noqa: E402
 BOARD_CLOCK = "2026-01-01T00:00:00"
 BOOT_SECONDS = 90
 REPLY_SECONDS = 30
+# The framebuffer's depth on a panel whose colours are one fixed format (boards.py's colours):
+# another depth is another driver on the controller than the one the board is for.
+DEPTHS = {"rgb565": 16, "xrgb8888": 32}
 # The busybox applets /init and the cases use.
 APPLETS = ("sh mount insmod cat chgrp chmod chvt cut date env grep kill openvt reboot rm sed "
            "seq sleep su").split()
@@ -279,7 +282,8 @@ class Run:
         command = (["qemu-system-arm"] + self.board["machine"] +
                    ["-nodefaults", "-display", "none", "-kernel", self.kernel] +
                    (["-dtb", self.dtb] if self.dtb else []) +
-                   ["-initrd", self.initramfs, "-append", "console=ttyAMA0 quiet",
+                   ["-initrd", self.initramfs,
+                    "-append", " ".join(["console=ttyAMA0", "quiet"] + self.board["cmdline"]),
                     "-no-reboot", "-rtc", "base=" + BOARD_CLOCK,
                     "-chardev", f"socket,id=con,path={self.work}/con.sock",
                     "-serial", "chardev:con",
@@ -304,6 +308,10 @@ class Run:
             self.fail("the board did not boot")
         self.initial_vt = ready.group(1)
         self.initial_fb = self.console.wait_for(r"^@init fb (.*)\n", 0).group(1)
+        depth = DEPTHS.get(self.board["colours"])
+        if depth and not self.initial_fb.endswith(f" {depth} bpp"):
+            self.fail(f"the framebuffer is '{self.initial_fb}', not the {depth} bpp of "
+                      f"{self.board['colours']}")
 
     def qmp(self, command, **arguments):
         """Runs a monitor command; fails on an error or no reply."""
