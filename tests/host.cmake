@@ -45,6 +45,12 @@ if(RINGWAVE_X11_TESTS AND NOT RINGWAVE_SANITIZE)
   target_link_libraries(x11_poke PRIVATE X11::X11)
   add_executable(frame_check support/frame_check.cpp)
   target_link_libraries(frame_check PRIVATE ringwave_effect test_image_files)
+  # Its search of a device's panel on made-up dumps: what surrounds the picture, the orders
+  # a turned panel is rewritten in (the board tests meet these states only by chance).
+  add_test(NAME frame-check.device
+           COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/support/frame_check_test.py
+                   $<TARGET_FILE:frame_check> $<TARGET_FILE:ringwave-snapshot>)
+  set_tests_properties(frame-check.device PROPERTIES TIMEOUT 60 LABELS frame-check)
   set(x11_cases window motion-and-focus key button close fullscreen hw flip screenshots
       frame-match)
 endif()

@@ -82,6 +82,20 @@ def case_turned(steps):
         steps.check_comparison_rejects(steps.path("screen.ppm"))
 
 
+def case_turned8(steps):
+    """A turned panel whose console runs at 8 bits a pixel with a palette, the one depth SDL
+    turns where it cannot switch the mode: the console set to 8 bits at its own resolution,
+    a run upside down ended by a key, one turned a quarter with -fullscreen ended by SIGTERM.
+    The surround is palette entry 0, which ringwave recolours every frame: each dump turned
+    back is a frame of the run in the panel's middle, entry 0 of the palette it shows in
+    around it."""
+    steps.run.boot()
+    steps.set_depth(8)
+    steps.run_shown("key", "SDL_VIDEO_FBCON_ROTATION=UD")
+    steps.check_comparison_rejects(steps.path("screen.ppm"))
+    steps.run_shown("TERM", "SDL_VIDEO_FBCON_ROTATION=CW", "-fullscreen")
+
+
 def case_signals(steps):
     """The signals that end a run, sent while frames are drawn: a hang-up as SIGTERM (rate
     line, status 0); the others end ringwave by themselves once the console is given back;
@@ -126,7 +140,7 @@ def case_profile(steps, plugin_spec, seconds, outdir, *words):
 
 
 CASES = {"display": case_display, "lacks": case_lacks, "signals": case_signals,
-         "turned": case_turned}
+         "turned": case_turned, "turned8": case_turned8}
 MEASUREMENTS = {"measure": case_measure, "profile": case_profile}
 
 

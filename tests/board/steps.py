@@ -76,14 +76,17 @@ class Steps:
 
     def shows_picture(self):
         """ringwave's picture is on the screen: 320 x 200 (the LCD controller switched to it)
-        or in the middle of a larger panel, black around it, and not all one colour."""
+        or in the middle of a larger panel, black around it (on a palettised panel one
+        colour, palette entry 0's), and not all one colour."""
         self.dump("probe.ppm")
-        return self.frame_check("picture", self.path("probe.ppm"))[0] == 0
+        return self.frame_check("picture", self.path("probe.ppm"),
+                                self.board["colours"])[0] == 0
 
     def shows_console(self):
         """The text console is back: the screen is the panel's size again, and no picture."""
         return (self.dump("probe.ppm", upright=False) == self.board["panel"] and
-                self.frame_check("picture", self.path("probe.ppm"))[0] != 0)
+                self.frame_check("picture", self.path("probe.ppm"),
+                                 self.board["colours"])[0] != 0)
 
     def most_frames(self):
         """Frames the run can have drawn: its rate times its whole time on the board's clock."""
@@ -92,7 +95,7 @@ class Steps:
     def check_shows_frame(self, dump):
         """The dump is a frame of the run: of its seed (the second /init read, or the next),
         every pixel of it (no pointer drawn over it), in the middle of the panel, black
-        around it."""
+        around it (on a palettised panel palette entry 0 of the palette it shows in)."""
         for seed in (int(self.seed), int(self.seed) + 1):
             (status, found) = self.frame_check("device", seed, self.most_frames(), dump,
                                                self.board["colours"], self.turn)
@@ -110,7 +113,8 @@ class Steps:
     def check_comparison_rejects(self, dump):
         """The search tells pictures apart: the dump with one pixel changed, a frame of another
         run, the dump under the second before the run's (a seed it cannot have), and the
-        picture one pixel off the panel's middle are all refused."""
+        picture one pixel off the panel's middle are all refused; and where the panel is
+        larger than the picture, a wrong surround (check_surround_rejects)."""
         (width, height, pixels) = driver.read_ppm(dump)
         seeds = (int(self.seed), int(self.seed) + 1)
         # The pixel in the middle of the picture, each channel's top bit flipped.
@@ -122,11 +126,12 @@ class Steps:
         for seed in seeds:
             if not self.finds_none(seed, self.path("wrong-pixel.ppm")):
                 self.fail(f"a dump with a wrong pixel matches seed {seed}")
-        # A frame of another run, in the middle of a black panel of the same size.
+        # A frame of another run, in the middle of a panel of the same size and surround.
         if subprocess.run([self.files["snapshot"], str(int(self.seed) + 1000), "100",
                            self.path("other.bmp")], capture_output=True).returncode != 0:
             self.fail("ringwave-snapshot failed")
-        if subprocess.run(["convert", "-size", f"{width}x{height}", "xc:black",
+        surround = "rgb({},{},{})".format(*pixels[0:3])
+        if subprocess.run(["convert", "-size", f"{width}x{height}", "xc:" + surround,
                            self.path("other.bmp"), "-gravity", "center", "-composite",
                            "-depth", "8", self.path("other.ppm")]).returncode != 0:
             self.fail("convert failed")
@@ -144,6 +149,49 @@ class Steps:
             if not self.finds_none(seed, self.path("moved.ppm")):
                 self.fail(f"the picture one pixel to the right matches seed {seed}")
         print("refused: a wrong pixel, a frame of another run, another seed, the picture moved")
+        if (width, height) != (320, 200):
+            self.check_surround_rejects(dump)
+
+    def check_surround_rejects(self, dump):
+        """Around the picture only the colour SDL's clearing shows is accepted: the dump with
+        one pixel of the surround changed, and with the surround all black where it is not
+        (a palettised panel, whose entry 0 is one of ringwave's colours), are refused."""
+        (width, height, pixels) = driver.read_ppm(dump)
+        seeds = (int(self.seed), int(self.seed) + 1)
+        # The panel's top left pixel, each channel's top bit flipped.
+        corner = bytearray(pixels)
+        for byte in range(3):
+            corner[byte] ^= 0x80
+        driver.write_ppm(self.path("wrong-surround.ppm"), width, height, corner)
+        wrong = {"a surround pixel changed": "wrong-surround.ppm"}
+        if pixels[0:3] != b"\0\0\0":
+            left = (width - 320) // 2
+            top = (height - 200) // 2
+            row = width * 3
+            black = bytearray(len(pixels))
+            for y in range(top, top + 200):
+                start = y * row + left * 3
+                black[start:start + 320 * 3] = pixels[start:start + 320 * 3]
+            driver.write_ppm(self.path("black-surround.ppm"), width, height, black)
+            wrong["a black surround"] = "black-surround.ppm"
+        for (what, name) in wrong.items():
+            for seed in seeds:
+                if not self.finds_none(seed, self.path(name)):
+                    self.fail(f"the dump with {what} matches seed {seed}")
+        print("refused: " + ", ".join(wrong))
+
+    def set_depth(self, bits):
+        """Sets the framebuffer to BITS a pixel, its resolution kept (vt_state's setter), as a
+        device whose console runs at that depth: the mode every later run must give back."""
+        self.run.guest(f"do vt_state fb {bits}")
+        said = self.run.answered("said")
+        if len(said) != 1 or not said[0].endswith(f" {bits} bpp"):
+            self.fail(f"the framebuffer did not take {bits} bits a pixel: {said}")
+        self.run.guest("state")
+        if self.run.answered("fb") != said:
+            self.fail(f"the framebuffer's mode is {self.run.answered('fb')}, not {said}")
+        print(f"framebuffer set to {said[0]}")
+        self.run.initial_fb = said[0]
 
     # --- a run and its end ----------------------------------------------------------------
 

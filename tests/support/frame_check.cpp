@@ -11,17 +11,21 @@
 //       PIXELS.bmp's index at the same place (two ringwave-snapshot files).
 //   frame_check device SEED MAXFRAME SCREEN.ppm [DISPLAY [TURN]]
 //       As find, for a dump of a device's framebuffer console: a panel of at least 320 x 200
-//       with the picture in its middle and black around it. DISPLAY says how the panel shows
-//       colours (see Display): palette (the default: 8-bit palettised, 5 bits of each
-//       channel), rgb565 or xrgb8888. Besides a whole frame, it accepts exactly the states an
-//       update passes through on that display, caught half done (see paletteHalfSet and
-//       addressSplit). Every pixel counts: nothing (no pointer) may cover the picture.
+//       with the picture in its middle. DISPLAY says how the panel shows colours (see
+//       Display): palette (the default: 8-bit palettised, 5 bits of each channel), rgb565 or
+//       xrgb8888. Around the picture the panel holds what SDL cleared it to, zeros: black, or
+//       on a palettised panel palette entry 0, shown in the palette the picture shows in.
+//       Besides a whole frame, it accepts exactly the states an update passes through on
+//       that display, caught half done (see paletteHalfSet and addressSplit). Every pixel
+//       counts: nothing (no pointer) may cover the picture.
 //       TURN (CW, CCW, UD; NONE the default) is how SDL turned the screen into the panel
 //       (SDL_VIDEO_FBCON_ROTATION); SCREEN.ppm is then the dump turned back upright, and the
-//       update went in the panel's rows (see updateOrder). Prints "FRAME HOW".
-//   frame_check picture SCREEN.ppm
+//       update went along the panel's rows (by blocks of them on a palettised panel turned a
+//       quarter; see updateOrder). Prints "FRAME HOW".
+//   frame_check picture SCREEN.ppm [DISPLAY]
 //       Whether a device's screen dump shows a picture: not all one colour in the middle of
-//       the panel, black around it (as device expects); for waiting until ringwave draws.
+//       the panel, black around it, or on a palettised panel all one colour (as device
+//       expects); for waiting until ringwave draws.
 //
 // Exit status 0 when found or equal, 1 when not, 2 on a bad command line or unreadable file.
 
@@ -158,10 +162,22 @@ bool sameOnDisplay(const Display& display, const std::uint8_t* rgb, const SDL_Co
 // and converted once, with its palette, row by row from the top:
 // - conversion half done: as pixels half copied, frame n + 1 in its palette where rewritten,
 //   frame n in its own elsewhere.
-// Each test collects, pixel by pixel, the bounds the split must lie in.
+// Each test collects, pixel by pixel, the bounds the split must lie in. The surround, where
+// the panel has one, counts as a pixel of index 0 that no update rewrites.
+struct Surround {
+    bool present = false;
+    std::uint8_t rgb[3] = {};
+};
+
 bool paletteHalfSet(const Display& display, const RgbImage& screen, const std::uint8_t* pixels,
-                    const SDL_Color* palette, const SDL_Color* nextPalette, int* split) {
+                    const SDL_Color* palette, const SDL_Color* nextPalette,
+                    const Surround& surround, int* split) {
     int lowest = 0, highest = kPaletteSize;
+    if (surround.present) {
+        if (!sameOnDisplay(display, surround.rgb, palette[0])) lowest = 1;
+        if (!sameOnDisplay(display, surround.rgb, nextPalette[0])) highest = 0;
+        if (lowest > highest) return false;
+    }
     for (int p = 0; p < kPixels; ++p) {
         const std::uint8_t index = pixels[p];
         const bool old = sameOnDisplay(display, &screen.rgb[3 * p], palette[index]);
@@ -175,44 +191,61 @@ bool paletteHalfSet(const Display& display, const RgbImage& screen, const std::u
     return true;
 }
 
-// The picture's pixels in the order the display's rows hold them: rows of rowLength pixels
-// (the picture's own rows; on a panel turned a quarter, its columns), each pixel as its index
-// in the picture. The update goes along these rows from the panel's top.
+// The picture's pixels in the order an update writes them into the panel, each as its index
+// in the picture, in rows: runs of pixels side by side on a row of the panel (the picture's
+// own rows; on a panel turned a quarter, its columns), rows[r] .. rows[r + 1] - 1 of pixel.
 struct UpdateOrder {
     std::vector<int> pixel;
-    int rowLength = kScreenWidth;
-    int rows = kScreenHeight;
+    std::vector<int> rows;  // where each row begins in pixel, and pixel's end
 };
+
+// The side of the blocks SDL copies an 8-bit screen by into a panel turned a quarter: bands of
+// this many panel rows from the top, in each the blocks from the left, each row by row.
+constexpr int kTurnBlock = 32;
 
 // The order on a panel SDL turned by turn: NONE; UD, the picture's rows from the bottom, each
 // from its end; CW, its columns from the left, each from the bottom; CCW, its columns from the
-// right, each from the top. False for another word.
-bool updateOrder(const char* turn, UpdateOrder* order) {
+// right, each from the top; whole rows of the panel, or with blocked, the quarter turns by
+// blocks (an 8-bit panel: SDL's turning copy; a 16- or 32-bit panel converts whole rows).
+// False for another word.
+bool updateOrder(const char* turn, bool blocked, UpdateOrder* order) {
     const bool quarter = std::strcmp(turn, "CW") == 0 || std::strcmp(turn, "CCW") == 0;
-    order->rowLength = quarter ? kScreenHeight : kScreenWidth;
-    order->rows = quarter ? kScreenWidth : kScreenHeight;
-    order->pixel.resize(kPixels);
-    for (int row = 0; row < order->rows; ++row) {
-        for (int i = 0; i < order->rowLength; ++i) {
-            int x = i, y = row;  // NONE
-            if (std::strcmp(turn, "UD") == 0) {
-                x = kScreenWidth - 1 - i, y = kScreenHeight - 1 - row;
-            } else if (std::strcmp(turn, "CW") == 0) {
-                x = row, y = kScreenHeight - 1 - i;
-            } else if (std::strcmp(turn, "CCW") == 0) {
-                x = kScreenWidth - 1 - row, y = i;
-            } else if (std::strcmp(turn, "NONE") != 0) {
-                return false;
+    if (!quarter && std::strcmp(turn, "UD") != 0 && std::strcmp(turn, "NONE") != 0) return false;
+    // The picture on the panel: width x height panel pixels.
+    const int width = quarter ? kScreenHeight : kScreenWidth;
+    const int height = quarter ? kScreenWidth : kScreenHeight;
+    const int block = quarter && blocked ? kTurnBlock : width;
+    order->pixel.clear();
+    order->rows.clear();
+    for (int band = 0; band < height; band += block) {
+        for (int left = 0; left < width; left += block) {
+            for (int row = band; row < band + block && row < height; ++row) {
+                order->rows.push_back(static_cast<int>(order->pixel.size()));
+                for (int i = left; i < left + block && i < width; ++i) {
+                    int x = i, y = row;  // NONE
+                    if (std::strcmp(turn, "UD") == 0) {
+                        x = kScreenWidth - 1 - i, y = kScreenHeight - 1 - row;
+                    } else if (std::strcmp(turn, "CW") == 0) {
+                        x = row, y = kScreenHeight - 1 - i;
+                    } else if (std::strcmp(turn, "CCW") == 0) {
+                        x = kScreenWidth - 1 - row, y = i;
+                    }
+                    order->pixel.push_back(y * kScreenWidth + x);
+                }
             }
-            order->pixel[row * order->rowLength + i] = y * kScreenWidth + x;
         }
     }
+    order->rows.push_back(static_cast<int>(order->pixel.size()));
     return true;
+}
+
+int orderRows(const UpdateOrder& order) {
+    return static_cast<int>(order.rows.size()) - 1;
 }
 
 // Where an update that rewrites the picture row by row has got to: rows above row are
 // rewritten, those below not, and in row the columns before column (fromEnd false) or from
-// column on (fromEnd true); rows and columns of the update's order. Row order.rows: all
+// column on (fromEnd true); rows and columns of the update's order. Row orderRows(order): all
 // rewritten.
 struct RowSplit {
     int row = 0;
@@ -223,32 +256,34 @@ struct RowSplit {
 // Pixels half copied (oldPalette == nextPalette) or conversion half done.
 bool addressSplit(const Display& display, const UpdateOrder& order, const RgbImage& screen,
                   const std::uint8_t* pixels, const SDL_Color* oldPalette,
-                  const std::uint8_t* nextPixels, const SDL_Color* nextPalette,
-                  RowSplit* split) {
-    *split = RowSplit{order.rows, 0, false};
-    for (int y = 0; y < order.rows; ++y) {
+                  const std::uint8_t* nextPixels, const SDL_Color* nextPalette, RowSplit* split) {
+    const int rows = orderRows(order);
+    *split = RowSplit{rows, 0, false};
+    for (int y = 0; y < rows; ++y) {
+        const int* row = &order.pixel[order.rows[y]];
+        const int rowLength = order.rows[y + 1] - order.rows[y];
         // Rewritten from the row's start up to a column c: c > lastNotOld, c <= firstNotNext;
         // from c to the row's end: c > lastNotNext, c <= firstNotOld.
-        int lastNotOld = -1, firstNotOld = order.rowLength;
-        int lastNotNext = -1, firstNotNext = order.rowLength;
-        for (int x = 0; x < order.rowLength; ++x) {
-            const int p = order.pixel[y * order.rowLength + x];
+        int lastNotOld = -1, firstNotOld = rowLength;
+        int lastNotNext = -1, firstNotNext = rowLength;
+        for (int x = 0; x < rowLength; ++x) {
+            const int p = row[x];
             const bool old = sameOnDisplay(display, &screen.rgb[3 * p], oldPalette[pixels[p]]);
             const bool next =
                 sameOnDisplay(display, &screen.rgb[3 * p], nextPalette[nextPixels[p]]);
             if (!old && !next) return false;
             if (!old) {
                 lastNotOld = x;
-                if (firstNotOld == order.rowLength) firstNotOld = x;
+                if (firstNotOld == rowLength) firstNotOld = x;
             }
             if (!next) {
                 lastNotNext = x;
-                if (firstNotNext == order.rowLength) firstNotNext = x;
+                if (firstNotNext == rowLength) firstNotNext = x;
             }
         }
         const bool rowNew = lastNotNext < 0;
         const bool rowOld = lastNotOld < 0;
-        if (split->row == order.rows) {
+        if (split->row == rows) {
             // Still in the rewritten rows: this row is rewritten too, or the split is here.
             if (rowNew) continue;
             if (lastNotOld < firstNotNext) {
@@ -266,7 +301,7 @@ bool addressSplit(const Display& display, const UpdateOrder& order, const RgbIma
 }
 
 int findDeviceFrame(const Display& display, const UpdateOrder& order, std::uint32_t seed,
-                    std::uint64_t maxFrame, const RgbImage& screen) {
+                    std::uint64_t maxFrame, const RgbImage& screen, const Surround& surround) {
     std::unique_ptr<RingTable> table;
     const EffectParams params = startRun(seed, &table);
     const RingLayout ring = buildRingLayout(table.get());  // kept until the process ends
@@ -284,16 +319,19 @@ int findDeviceFrame(const Display& display, const UpdateOrder& order, std::uint3
         composeFrame(t + 1.0, params, ring, nextPixels.data(), kScreenWidth);
         const unsigned long long n = frame;
         int split = 0;
-        const bool halfSet = display.palettised && paletteHalfSet(display, screen, pixels.data(),
-                                                                  palette, nextPalette, &split);
-        // All rows rewritten is frame n + 1 whole, found as such on the next pass.
+        const bool halfSet =
+            display.palettised &&
+            paletteHalfSet(display, screen, pixels.data(), palette, nextPalette, surround, &split);
+        // All rows rewritten is frame n + 1 whole, found as such on the next pass. Meanwhile a
+        // palettised panel's surround shows the next palette's entry 0; another's is black.
         const SDL_Color* oldPalette = display.palettised ? nextPalette : palette;
+        const bool surroundNext = !display.palettised || !surround.present ||
+                                  sameOnDisplay(display, surround.rgb, nextPalette[0]);
         RowSplit rows;
-        const bool halfCopied = !halfSet &&
-                                addressSplit(display, order, screen, pixels.data(),
-                                             oldPalette, nextPixels.data(), nextPalette,
-                                             &rows) &&
-                                rows.row < order.rows;
+        const bool halfCopied = !halfSet && surroundNext &&
+                                addressSplit(display, order, screen, pixels.data(), oldPalette,
+                                             nextPixels.data(), nextPalette, &rows) &&
+                                rows.row < orderRows(order);
         char where[96];
         std::snprintf(where, sizeof where, "the rows above %d and in row %d the columns %s %d",
                       rows.row, rows.row, rows.fromEnd ? "from" : "before", rows.column);
@@ -359,9 +397,12 @@ bool readScreen(const char* path, RgbImage* screen) {
 }
 
 // A device's panel may be larger than the picture: SDL then shows the picture in its middle
-// (the offsets rounded down), the rest black. Cuts the picture out of the panel; false, with
-// the reason in *why, when anything around it is not black.
-bool cutCentred(const RgbImage& panel, RgbImage* picture, std::string* why) {
+// (the offsets rounded down), the rest as SDL cleared it, zeros: black, or on a palettised
+// panel palette entry 0, whatever colour that is. Cuts the picture out of the panel and
+// gives the surround's colour; false, with the reason in *why, when the surround is not black
+// (palettised: not all one colour).
+bool cutCentred(const RgbImage& panel, bool palettised, RgbImage* picture, Surround* surround,
+                std::string* why) {
     const int left = (panel.width - kScreenWidth) / 2;
     const int top = (panel.height - kScreenHeight) / 2;
     picture->width = kScreenWidth;
@@ -373,9 +414,14 @@ bool cutCentred(const RgbImage& panel, RgbImage* picture, std::string* why) {
             const int px = x - left, py = y - top;
             if (px >= 0 && px < kScreenWidth && py >= 0 && py < kScreenHeight) {
                 std::memcpy(&picture->rgb[3 * (py * kScreenWidth + px)], rgb, 3);
-            } else if (rgb[0] != 0 || rgb[1] != 0 || rgb[2] != 0) {
-                *why = "the panel is not black at (" + std::to_string(x) + ", " +
-                       std::to_string(y) + "), outside the picture in its middle";
+                continue;
+            }
+            if (!surround->present && palettised) std::memcpy(surround->rgb, rgb, 3);
+            surround->present = true;
+            if (std::memcmp(rgb, surround->rgb, 3) != 0) {
+                *why = std::string("the panel is not ") +
+                       (palettised ? "all one colour" : "black") + " at (" + std::to_string(x) +
+                       ", " + std::to_string(y) + "), outside the picture in its middle";
                 return false;
             }
         }
@@ -384,8 +430,9 @@ bool cutCentred(const RgbImage& panel, RgbImage* picture, std::string* why) {
 }
 
 // A device's screen dump: a panel of at least 320 x 200, the picture in its middle. Returns
-// 0 with the picture, 1 when the panel is not black around it, 2 when unreadable or smaller.
-int readPanel(const char* path, RgbImage* picture) {
+// 0 with the picture and its surround, 1 when the surround is not as cutCentred wants it, 2
+// when unreadable or smaller.
+int readPanel(const char* path, const Display& display, RgbImage* picture, Surround* surround) {
     RgbImage panel;
     std::string why;
     if (!readPpm(path, &panel, &why)) {
@@ -397,15 +444,15 @@ int readPanel(const char* path, RgbImage* picture) {
                      panel.width, panel.height);
         return 2;
     }
-    if (!cutCentred(panel, picture, &why)) {
+    if (!cutCentred(panel, display.palettised, picture, surround, &why)) {
         std::fprintf(stderr, "frame_check: %s\n", why.c_str());
         return 1;
     }
     return 0;
 }
 
-// Something drawn in the middle of the panel, black around it: the picture has at least two
-// colours. (A screen SDL has just cleared, or the text console, is no picture.)
+// Something drawn in the middle of the panel, the surround as SDL cleared it: the picture has
+// at least two colours. (A screen SDL has just cleared, or the text console, is no picture.)
 int showsPicture(const RgbImage& picture) {
     for (int p = 1; p < kPixels; ++p) {
         if (std::memcmp(&picture.rgb[3 * p], &picture.rgb[0], 3) != 0) return 0;
@@ -425,18 +472,25 @@ int main(int argc, char* argv[]) {
             return 2;
         }
         UpdateOrder order;
-        if (!updateOrder(argc == 7 ? argv[6] : "NONE", &order)) {
+        if (!updateOrder(argc == 7 ? argv[6] : "NONE", display->palettised, &order)) {
             std::fprintf(stderr, "frame_check: no turn '%s'\n", argv[6]);
             return 2;
         }
         const std::uint32_t seed = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
         const std::uint64_t maxFrame = std::strtoull(argv[3], nullptr, 10);
-        const int status = readPanel(argv[4], &screen);
+        Surround surround;
+        const int status = readPanel(argv[4], *display, &screen, &surround);
         if (status != 0) return status;
-        return findDeviceFrame(*display, order, seed, maxFrame, screen);
+        return findDeviceFrame(*display, order, seed, maxFrame, screen, surround);
     }
-    if (argc == 3 && std::strcmp(argv[1], "picture") == 0) {
-        const int status = readPanel(argv[2], &screen);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "picture") == 0) {
+        const Display* display = findDisplay(argc == 4 ? argv[3] : "xrgb8888");
+        if (display == nullptr) {
+            std::fprintf(stderr, "frame_check: no display '%s'\n", argv[3]);
+            return 2;
+        }
+        Surround surround;
+        const int status = readPanel(argv[2], *display, &screen, &surround);
         return status != 0 ? status : showsPicture(screen);
     }
     if (argc == 5 && std::strcmp(argv[1], "find") == 0) {
@@ -459,7 +513,7 @@ int main(int argc, char* argv[]) {
         "usage: frame_check find SEED MAXFRAME SCREEN.ppm\n"
         "       frame_check device SEED MAXFRAME SCREEN.ppm [palette|rgb565|xrgb8888 "
         "[NONE|CW|CCW|UD]]\n"
-        "       frame_check picture SCREEN.ppm\n"
+        "       frame_check picture SCREEN.ppm [palette|rgb565|xrgb8888]\n"
         "       frame_check screen SCREEN.ppm PIXELS.bmp PALETTE.bmp\n",
         stderr);
     return 2;

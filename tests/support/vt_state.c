@@ -4,12 +4,15 @@
  * of "raw", "xlate", "mediumraw", "unicode" or "off" (KDGKBMODE). With the word "fb", the
  * mode of the framebuffer /dev/fb0 instead (FBIOGET_VSCREENINFO):
  *   WxH virtual VWxVH offset X,Y BPP bpp
- * Exit status 1 when the console or the framebuffer cannot be asked. */
+ * With the words "fb BPP", first sets /dev/fb0 to BPP bits a pixel, the rest of its mode kept
+ * (FBIOPUT_VSCREENINFO, every console on it following), then prints its mode as "fb" does.
+ * Exit status 1 when the console or the framebuffer cannot be asked, or refuses the depth. */
 #include <fcntl.h>
 #include <linux/fb.h>
 #include <linux/kd.h>
 #include <linux/vt.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -31,12 +34,31 @@ static const char* keyboardMode(int mode) {
     }
 }
 
-static int framebufferMode(void) {
-    int fb = open("/dev/fb0", O_RDONLY);
+/* depth 0: the mode as it is. */
+static int framebufferMode(unsigned depth) {
+    int fb = open("/dev/fb0", depth ? O_RDWR : O_RDONLY);
     struct fb_var_screeninfo mode;
     if (fb < 0 || ioctl(fb, FBIOGET_VSCREENINFO, &mode) < 0) {
         perror("vt_state: /dev/fb0");
         return 1;
+    }
+    if (depth) {
+        mode.bits_per_pixel = depth;
+        mode.activate = FB_ACTIVATE_NOW | FB_ACTIVATE_ALL;
+        /* The driver sets the channels' layout for the depth; the kernel writes back the mode
+         * it has taken, which may differ from the one asked for. */
+        if (ioctl(fb, FBIOPUT_VSCREENINFO, &mode) < 0) {
+            perror("vt_state: /dev/fb0: the depth refused");
+            return 1;
+        }
+        if (mode.bits_per_pixel != depth) {
+            fprintf(stderr, "vt_state: /dev/fb0 took %u bpp, not %u\n", mode.bits_per_pixel, depth);
+            return 1;
+        }
+        if (ioctl(fb, FBIOGET_VSCREENINFO, &mode) < 0) {
+            perror("vt_state: /dev/fb0");
+            return 1;
+        }
     }
     close(fb);
     printf("%ux%u virtual %ux%u offset %u,%u %u bpp\n", mode.xres, mode.yres, mode.xres_virtual,
@@ -45,7 +67,9 @@ static int framebufferMode(void) {
 }
 
 int main(int argc, char** argv) {
-    if (argc > 1 && strcmp(argv[1], "fb") == 0) return framebufferMode();
+    if (argc > 1 && strcmp(argv[1], "fb") == 0) {
+        return framebufferMode(argc > 2 ? (unsigned)strtoul(argv[2], NULL, 10) : 0);
+    }
     int console = open("/dev/tty0", O_RDONLY);
     struct vt_stat state;
     if (console < 0 || ioctl(console, VT_GETSTATE, &state) < 0) {
